@@ -1,0 +1,89 @@
+// zel-cli kb ..., info
+#include "cli/Cli.h"
+
+#include "platform/Database.h"
+#include "shell/RuntimeSettings.h"
+#include "store/KnowledgeBase.h"
+#include "store/Nodes.h"
+#include "store/Schema.h"
+
+namespace zel {
+
+namespace {
+
+int kbList(Cli& cli) {
+    Catalogue& cat = MainData().catalogue;
+    QList<QStringList> rows;
+    for (const CatalogueEntry& e : cat.entries())
+        rows << QStringList{e.nameText(), QString::number(e.serverType), e.serverNameText(), e.databaseText(),
+                            e.userText()};
+    cli.printRows({QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("server"),
+                   QStringLiteral("database"), QStringLiteral("user")},
+                  rows);
+    return kExitOk;
+}
+
+int kbNew(Cli& cli, const CliArgs& a) {
+    const QString name = a.at(1, "knowledge base name");
+    CatalogueEntry e;
+    if (a.has(QStringLiteral("--server"))) {
+        e = CatalogueEntry::make(1, name, a.required(QStringLiteral("--server")),
+                                 a.required(QStringLiteral("--database")), a.option(QStringLiteral("--db-user")),
+                                 a.option(QStringLiteral("--db-password")));
+    } else {
+        e = CatalogueEntry::make(0, name, a.required(QStringLiteral("--folder")), a.required(QStringLiteral("--file")),
+                                 QString(), a.option(QStringLiteral("--db-password")));
+    }
+    QString error;
+    if (!NewKnowledgeBase(MainData().catalogue, e, a.required(QStringLiteral("--admin")),
+                          a.option(QStringLiteral("--admin-password")), &error))
+        throw CliError{error};
+    const CatalogueEntry& made = MainData().catalogue.entries().last();
+    cli.printRows({QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("server"),
+                   QStringLiteral("database")},
+                  {{made.nameText(), QString::number(made.serverType), made.serverNameText(), made.databaseText()}});
+    return kExitOk;
+}
+
+int kbRemove(const CliArgs& a) {
+    Catalogue& cat = MainData().catalogue;
+    const QString name = a.at(1, "knowledge base name");
+    const int idx = cat.FindCatalogueEntry(name);
+    if (idx < 0) throw CliError{QStringLiteral("no knowledge base named \"%1\"").arg(name)};
+    cat.entries().removeAt(idx);
+    if (!cat.SaveCatalogue()) throw CliError{QStringLiteral("cannot write %1").arg(cat.filePath())};
+    return kExitOk;
+}
+
+int kbCommand(Cli& cli, const CliArgs& a) {
+    MainData().loadCatalogue();
+    const QString sub = a.at(0, "kb command (list, new, remove)");
+    if (sub == QStringLiteral("list")) return kbList(cli);
+    if (sub == QStringLiteral("new")) return kbNew(cli, a);
+    if (sub == QStringLiteral("remove")) return kbRemove(a);
+    throw CliError{QStringLiteral("unknown kb command \"%1\"").arg(sub), kExitUsage};
+}
+
+int infoCommand(Cli& cli, const CliArgs&) {
+    Database& db = cli.session();
+    const TRuntimeReg& reg = RuntimeSettings();
+    cli.printRecord({{QStringLiteral("version"), QString::number(SchemaVersion(db))},
+                     {QStringLiteral("nodes"), QString::number(CountLiveNodes(db))},
+                     {QStringLiteral("folders"), QString::number(CountLiveFolders(db))},
+                     {QStringLiteral("outbox"), QString::number(reg.outboxNode)},
+                     {QStringLiteral("sendbox"), QString::number(reg.sendboxNode)}});
+    return kExitOk;
+}
+
+} // namespace
+
+void registerKbCommands() {
+    registerCommand(QStringLiteral("kb"), kbCommand,
+                    {QStringLiteral("--folder"), QStringLiteral("--file"), QStringLiteral("--db-password"),
+                     QStringLiteral("--admin"), QStringLiteral("--admin-password"), QStringLiteral("--server"),
+                     QStringLiteral("--database"), QStringLiteral("--db-user")},
+                    {});
+    registerCommand(QStringLiteral("info"), infoCommand, {}, {});
+}
+
+} // namespace zel

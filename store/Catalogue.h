@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace zel {
+
+// One known knowledge base. Text fields keep their stored bytes: names, folders, databases and users
+// UTF-8, the password in the system code page; read them through ReadFieldText.
+struct CatalogueEntry {
+    qint32 serverType = 0; // 0 SQLite file, 1 PostgreSQL server, 2 unsupported
+    bool serverTypePresent = true;
+    QByteArray name;
+    QByteArray serverName;
+    QByteArray database;
+    QByteArray user;
+    QByteArray password;
+
+    QString nameText() const;
+    QString serverNameText() const;
+    QString databaseText() const;
+    QString userText() const;
+    QString passwordText() const;
+    // Fills the fields the way the dialogs store them.
+    static CatalogueEntry make(qint32 type, const QString& name, const QString& server, const QString& database,
+                               const QString& user, const QString& password);
+};
+
+// The catalogue of knowledge bases, kept in datalink.dat in the home folder.
+class Catalogue {
+public:
+    // Reads the file; a missing file gives an empty catalogue. A file that cannot be read also gives an
+    // empty catalogue, and a copy of it is kept beside it before the next save replaces it.
+    bool LoadCatalogue(const QString& filePath);
+    // Writes the file (compressed). False when it could not be written.
+    bool SaveCatalogue();
+
+    // Index of the entry whose name equals the given one exactly (letter case counts), or -1.
+    int FindCatalogueEntry(const QString& name) const;
+
+    QList<CatalogueEntry>& entries() { return entries_; }
+    const QList<CatalogueEntry>& entries() const { return entries_; }
+    QString filePath() const { return path_; }
+    QString unreadableCopyPath() const { return path_ + QStringLiteral(".unreadable"); }
+
+    // The table stream before compression, and its reader.
+    static QByteArray serialize(const QList<CatalogueEntry>& entries);
+    static bool parse(const QByteArray& table, QList<CatalogueEntry>& out);
+
+private:
+    QList<CatalogueEntry> entries_;
+    QString path_;
+    bool unreadable_ = false;
+};
+
+// The connection string of a catalogue entry. Type 0: the folder gets a trailing "/".
+QString BuildConnectionString(int serverType, const QString& serverName, const QString& database,
+                              const QString& password, const QString& user);
+QString BuildConnectionString(const CatalogueEntry& e);
+
+} // namespace zel
