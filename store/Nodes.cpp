@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 #include "shell/Strings.h"
 #include "store/Compression.h"
+#include "store/IndexHooks.h"
 #include "store/Sql.h"
 #include "store/Users.h"
 
@@ -96,7 +97,9 @@ QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parent
          {QStringLiteral(":mailtype"), rec.mailType.isEmpty() ? QVariant() : QVariant(rec.mailType)},
          {QStringLiteral(":actor"), user.name.isEmpty() ? QVariant() : QVariant(user.name.left(20))},
          {QStringLiteral(":content"), StoredContent(content)}});
-    return id > 0 ? QString::number(id) : QString();
+    if (id <= 0) return {};
+    SearchIndexNodesChanged(db, {id});
+    return QString::number(id);
 }
 
 int CountLiveNodes(Database& db) {
