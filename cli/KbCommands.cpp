@@ -17,8 +17,8 @@ int kbList(Cli& cli) {
     for (const CatalogueEntry& e : cat.entries())
         rows << QStringList{e.nameText(), QString::number(e.serverType), e.serverNameText(), e.databaseText(),
                             e.userText()};
-    cli.printRows({QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("server"),
-                   QStringLiteral("database"), QStringLiteral("user")},
+    cli.printRows({QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("server"), QStringLiteral("database"),
+                   QStringLiteral("user")},
                   rows);
     return kExitOk;
 }
@@ -39,9 +39,9 @@ int kbNew(Cli& cli, const CliArgs& a) {
                           a.option(QStringLiteral("--admin-password")), &error))
         throw CliError{error};
     const CatalogueEntry& made = MainData().catalogue.entries().last();
-    cli.printRows({QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("server"),
-                   QStringLiteral("database")},
-                  {{made.nameText(), QString::number(made.serverType), made.serverNameText(), made.databaseText()}});
+    cli.printRows(
+        {QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("server"), QStringLiteral("database")},
+        {{made.nameText(), QString::number(made.serverType), made.serverNameText(), made.databaseText()}});
     return kExitOk;
 }
 

@@ -51,7 +51,8 @@ int userCommand(Cli& cli, const CliArgs& a) {
         const QString pw = a.at(2, "new password");
         if (code.compare(CurrentUser().code, Qt::CaseInsensitive) != 0) requireAdmin();
         userId(db, code);
-        if (!SetUserPassword(db, code, pw)) throw CliError{QStringLiteral("cannot set the password: %1").arg(db.lastError())};
+        if (!SetUserPassword(db, code, pw))
+            throw CliError{QStringLiteral("cannot set the password: %1").arg(db.lastError())};
         return kExitOk;
     }
     if (sub == QStringLiteral("remove")) {

@@ -23,7 +23,9 @@ QHash<QString, QString> parseConnectionString(const QString& s) {
 } // namespace
 
 Database::Database() = default;
-Database::~Database() { close(); }
+Database::~Database() {
+    close();
+}
 
 bool Database::open(const QString& connectionString) {
     close();
@@ -69,7 +71,9 @@ void Database::close() {
     filePath_.clear();
 }
 
-bool Database::isOpen() const { return backend_ && backend_->isOpen(); }
+bool Database::isOpen() const {
+    return backend_ && backend_->isOpen();
+}
 
 bool Database::exec(const QString& sql, const Params& params) {
     if (!isOpen()) {
@@ -101,9 +105,9 @@ qint64 Database::insert(const QString& sql, const Params& params) {
 
 bool Database::begin() {
     if (!isOpen()) return false;
-    const QString sql = depth_ == 0 ? (dialect_ == Dialect::Sqlite ? QStringLiteral("BEGIN IMMEDIATE")
-                                                                    : QStringLiteral("BEGIN"))
-                                    : QStringLiteral("SAVEPOINT zel_sp%1").arg(depth_);
+    const QString sql =
+        depth_ == 0 ? (dialect_ == Dialect::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"))
+                    : QStringLiteral("SAVEPOINT zel_sp%1").arg(depth_);
     if (!backend_->execRaw(sql, error_)) return false;
     ++depth_;
     return true;
@@ -174,9 +178,15 @@ bool Query::exec() {
     return true;
 }
 
-bool Query::next() { return cursor_ && cursor_->next(); }
-int Query::columnCount() const { return cursor_ ? cursor_->columnCount() : 0; }
-QString Query::columnName(int i) const { return cursor_ ? cursor_->columnName(i) : QString(); }
+bool Query::next() {
+    return cursor_ && cursor_->next();
+}
+int Query::columnCount() const {
+    return cursor_ ? cursor_->columnCount() : 0;
+}
+QString Query::columnName(int i) const {
+    return cursor_ ? cursor_->columnName(i) : QString();
+}
 
 int Query::columnIndex(const QString& name) const {
     const int n = columnCount();
@@ -185,10 +195,16 @@ int Query::columnIndex(const QString& name) const {
     return -1;
 }
 
-QVariant Query::value(int i) const { return cursor_ && i >= 0 ? cursor_->value(i) : QVariant(); }
-QVariant Query::value(const QString& name) const { return value(columnIndex(name)); }
+QVariant Query::value(int i) const {
+    return cursor_ && i >= 0 ? cursor_->value(i) : QVariant();
+}
+QVariant Query::value(const QString& name) const {
+    return value(columnIndex(name));
+}
 
-QString dbDateTimeText(const QDateTime& dt) { return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+QString dbDateTimeText(const QDateTime& dt) {
+    return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
 
 QDateTime dbDateTime(const QVariant& v) {
     if (v.isNull()) return {};

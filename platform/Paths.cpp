@@ -33,8 +33,12 @@ QString homeFolder() {
     return QDir::homePath() + QStringLiteral("/.local/share/zel/");
 }
 
-bool ensureHomeFolder() { return QDir().mkpath(homeFolder()); }
+bool ensureHomeFolder() {
+    return QDir().mkpath(homeFolder());
+}
 
-QString tempFolder() { return withSlash(QDir::tempPath()) + QStringLiteral("zel_gf_103s/"); }
+QString tempFolder() {
+    return withSlash(QDir::tempPath()) + QStringLiteral("zel_gf_103s/");
+}
 
 } // namespace zel

@@ -11,7 +11,9 @@ namespace {
 constexpr Oid kBoolOid = 16, kByteaOid = 17, kInt8Oid = 20, kInt2Oid = 21, kInt4Oid = 23, kFloat4Oid = 700,
               kFloat8Oid = 701, kNumericOid = 1700, kTimestampOid = 1114, kTimestampTzOid = 1184, kDateOid = 1082;
 
-bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+bool isNameChar(QChar c) {
+    return c.isLetterOrNumber() || c == u'_';
+}
 
 // Rewrites ":name" placeholders to "$n" outside quotes; names maps each $n to its parameter name.
 QByteArray translate(const QString& sql, QStringList& names) {
@@ -31,10 +33,10 @@ QByteArray translate(const QString& sql, QStringList& names) {
             ++i;
             continue;
         }
-        if (c == u':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) &&
-            (i == 0 || !isNameChar(sql[i - 1]))) {
+        if (c == u':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) && (i == 0 || !isNameChar(sql[i - 1]))) {
             qsizetype j = i + 1;
-            while (j < sql.size() && isNameChar(sql[j])) ++j;
+            while (j < sql.size() && isNameChar(sql[j]))
+                ++j;
             const QString name = sql.mid(i, j - i);
             qsizetype n = names.indexOf(name);
             if (n < 0) {
@@ -56,7 +58,8 @@ QByteArray decodeBytea(const char* s, int len) {
         out.resize((len - 2) / 2);
         auto hex = [](char c) -> int { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
         char* d = out.data();
-        for (int i = 2; i + 1 < len; i += 2) *d++ = char((hex(s[i]) << 4) | hex(s[i + 1]));
+        for (int i = 2; i + 1 < len; i += 2)
+            *d++ = char((hex(s[i]) << 4) | hex(s[i + 1]));
         return out;
     }
     size_t n = 0;
@@ -100,7 +103,8 @@ public:
     ~PgCursor() override {
         if (res_) PQclear(res_);
         if (streaming_) // drain what the server still sends so the connection is free again
-            while (PGresult* r = PQgetResult(conn_)) PQclear(r);
+            while (PGresult* r = PQgetResult(conn_))
+                PQclear(r);
     }
     bool next() override {
         if (!res_) return false;
@@ -163,8 +167,9 @@ public:
         if (dbname.isEmpty()) dbname = QStringLiteral("postgres");
         const QByteArray h = host.toUtf8(), p = port.toUtf8(), d = dbname.toUtf8(), u = user.toUtf8(),
                          w = password.toUtf8();
-        const char* keys[] = {"host", "port", "dbname", "user", "password", "connect_timeout", "client_encoding",
-                              "application_name", nullptr};
+        const char* keys[] = {
+            "host", "port", "dbname", "user", "password", "connect_timeout", "client_encoding", "application_name",
+            nullptr};
         const char* vals[] = {h.constData(),
                               p.isEmpty() ? nullptr : p.constData(),
                               d.constData(),
@@ -229,7 +234,8 @@ public:
                                    formats.data(), 0) ||
                 !PQsetSingleRowMode(conn_)) {
                 error = QString::fromUtf8(PQerrorMessage(conn_)).trimmed();
-                while (PGresult* r = PQgetResult(conn_)) PQclear(r);
+                while (PGresult* r = PQgetResult(conn_))
+                    PQclear(r);
                 return nullptr;
             }
             PGresult* first = PQgetResult(conn_);
@@ -237,13 +243,14 @@ public:
             if (st != PGRES_SINGLE_TUPLE && st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
                 error = QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(conn_)).trimmed();
                 if (first) PQclear(first);
-                while (PGresult* r = PQgetResult(conn_)) PQclear(r);
+                while (PGresult* r = PQgetResult(conn_))
+                    PQclear(r);
                 return nullptr;
             }
             return std::make_unique<PgCursor>(conn_, first, true);
         }
-        PGresult* r = PQexecParams(conn_, text.constData(), n, types.data(), values.data(), lengths.data(),
-                                   formats.data(), 0);
+        PGresult* r =
+            PQexecParams(conn_, text.constData(), n, types.data(), values.data(), lengths.data(), formats.data(), 0);
         const auto st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
         if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
             error = QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_)).trimmed();
@@ -268,6 +275,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makePgBackend() { return std::make_unique<PgBackend>(); }
+std::unique_ptr<Backend> makePgBackend() {
+    return std::make_unique<PgBackend>();
+}
 
 } // namespace zel

@@ -87,17 +87,16 @@ public:
             error = QStringLiteral("file not found: %1").arg(target);
             return false;
         }
-        const int rc =
-            sqlite3_open_v2(QFile::encodeName(target).constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                            nullptr);
+        const int rc = sqlite3_open_v2(QFile::encodeName(target).constData(), &db_,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc != SQLITE_OK) {
             error = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QStringLiteral("cannot open %1").arg(target);
             close();
             return false;
         }
         sqlite3_busy_timeout(db_, 15000);
-        sqlite3_create_function_v2(db_, "zfold", 1, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr, foldFunction,
-                                   nullptr, nullptr, nullptr);
+        sqlite3_create_function_v2(db_, "zfold", 1, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr, foldFunction, nullptr,
+                                   nullptr, nullptr);
         // A file that is not a database fails here rather than at first use.
         if (!execRaw(QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
             close();
@@ -107,7 +106,8 @@ public:
     }
 
     void close() override {
-        for (sqlite3_stmt* s : std::as_const(cache_)) sqlite3_finalize(s);
+        for (sqlite3_stmt* s : std::as_const(cache_))
+            sqlite3_finalize(s);
         cache_.clear();
         if (db_) sqlite3_close_v2(db_);
         db_ = nullptr;
@@ -195,11 +195,15 @@ private:
     QHash<QString, sqlite3_stmt*> cache_;
 };
 
-SqliteCursor::~SqliteCursor() { owner_->release(stmt_, sql_); }
+SqliteCursor::~SqliteCursor() {
+    owner_->release(stmt_, sql_);
+}
 
 } // namespace
 
-std::unique_ptr<Backend> makeSqliteBackend() { return std::make_unique<SqliteBackend>(); }
+std::unique_ptr<Backend> makeSqliteBackend() {
+    return std::make_unique<SqliteBackend>();
+}
 
 bool createSqliteFile(const QString& path, QString* error) {
     if (QFile::exists(path)) {
@@ -207,12 +211,13 @@ bool createSqliteFile(const QString& path, QString* error) {
         return false;
     }
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc =
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     bool ok = rc == SQLITE_OK;
     // Write the header now so the file is a real, empty database.
-    if (ok) ok = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA user_version=0;", nullptr, nullptr, nullptr) ==
-                 SQLITE_OK;
+    if (ok)
+        ok =
+            sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA user_version=0;", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!ok && error) *error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("cannot create file");
     sqlite3_close_v2(db);
     if (!ok) QFile::remove(path);
@@ -221,8 +226,7 @@ bool createSqliteFile(const QString& path, QString* error) {
 
 bool sqliteVacuumInto(const QString& source, const QString& target, QString* error) {
     sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(QFile::encodeName(source).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-              SQLITE_OK;
+    bool ok = sqlite3_open_v2(QFile::encodeName(source).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
     if (ok) {
         sqlite3_busy_timeout(db, 15000);
         sqlite3_stmt* st = nullptr;

@@ -90,7 +90,9 @@ TRuntimeReg& RuntimeSettings() {
     return reg;
 }
 
-QString settingsFilePath() { return homeFolder() + QStringLiteral("zel.ini"); }
+QString settingsFilePath() {
+    return homeFolder() + QStringLiteral("zel.ini");
+}
 
 namespace {
 void readSettings(bool (*languageExists)(const QString&)) {
@@ -126,8 +128,12 @@ void readSettings(bool (*languageExists)(const QString&)) {
         const char16_t* name;
         qint32* target;
     };
-    const IntField ints[] = {{u"Windowstate", &r.windowState}, {u"Left", &r.left},   {u"Top", &r.top},
-                             {u"Width", &r.width},             {u"Height", &r.height}, {u"pnlindexWidth", &r.indexWidth}};
+    const IntField ints[] = {{u"Windowstate", &r.windowState},
+                             {u"Left", &r.left},
+                             {u"Top", &r.top},
+                             {u"Width", &r.width},
+                             {u"Height", &r.height},
+                             {u"pnlindexWidth", &r.indexWidth}};
     for (const IntField& f : ints) {
         const auto x = v.integer(QString::fromUtf16(f.name));
         if (!x) return;
@@ -137,8 +143,8 @@ void readSettings(bool (*languageExists)(const QString&)) {
         const char16_t* name;
         bool* target;
     };
-    const FlagField flags[] = {{u"EditModal", &r.editMode}, {u"NewMsg", &r.newDocumentMessage},
-                               {u"SHowMailRoll", &r.mailRoll}};
+    const FlagField flags[] = {
+        {u"EditModal", &r.editMode}, {u"NewMsg", &r.newDocumentMessage}, {u"SHowMailRoll", &r.mailRoll}};
     for (const FlagField& f : flags) {
         const auto x = v.flag(QString::fromUtf16(f.name));
         if (!x) return;
@@ -178,7 +184,8 @@ bool SaveSettings() {
         {QStringLiteral("pnlindexWidth"), QString::number(r.indexWidth)},
     };
     QString text = QStringLiteral("[ZEL]\n");
-    for (const auto& [name, value] : values) text += name + u'=' + escape(value) + u'\n';
+    for (const auto& [name, value] : values)
+        text += name + u'=' + escape(value) + u'\n';
     const QString path = settingsFilePath();
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) return false;

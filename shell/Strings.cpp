@@ -157,7 +157,8 @@ constexpr Entry kEnglish[] = {
     {40707, u"congratulations, database have already success created "},
     {40708, u"Fail cretae database,Please check the database file to have already exsited?"},
     {40709, u"Fail connect database，Please Check database connetion"},
-    {40710, u"Fail cretae database! Please check  have power to create database，or the same name database have already exsited "},
+    {40710, u"Fail cretae database! Please check  have power to create database，or the same name database have "
+            u"already exsited "},
     {40711, u"Select Directory of Create database"},
     {40713, u"Success connect database"},
     {40714, u"Fail connect database，Please Check database connetion"},
@@ -258,7 +259,8 @@ QString GetString(int ident) {
     }
     static const std::unordered_map<int, const char16_t*> english = [] {
         std::unordered_map<int, const char16_t*> m;
-        for (const Entry& e : kEnglish) m.emplace(e.ident, e.text);
+        for (const Entry& e : kEnglish)
+            m.emplace(e.ident, e.text);
         return m;
     }();
     const auto it = english.find(ident);

@@ -19,8 +19,8 @@ struct FieldDesc {
     qint16 type; // 3 integer, 1 text
 };
 
-constexpr FieldDesc kFields[6] = {{"ServerType", 4, 3}, {"Name", 51, 1},     {"ServerName", 101, 1},
-                                  {"DataBase", 51, 1},   {"User", 51, 1},     {"Password", 51, 1}};
+constexpr FieldDesc kFields[6] = {{"ServerType", 4, 3}, {"Name", 51, 1}, {"ServerName", 101, 1},
+                                  {"DataBase", 51, 1},  {"User", 51, 1}, {"Password", 51, 1}};
 
 template <typename T> void put(QByteArray& out, T v) {
     char b[sizeof(T)];
@@ -52,25 +52,41 @@ private:
 
 QByteArray* textField(CatalogueEntry& e, int field) {
     switch (field) {
-    case 1: return &e.name;
-    case 2: return &e.serverName;
-    case 3: return &e.database;
-    case 4: return &e.user;
-    case 5: return &e.password;
-    default: return nullptr;
+    case 1:
+        return &e.name;
+    case 2:
+        return &e.serverName;
+    case 3:
+        return &e.database;
+    case 4:
+        return &e.user;
+    case 5:
+        return &e.password;
+    default:
+        return nullptr;
     }
 }
 
 } // namespace
 
-QString CatalogueEntry::nameText() const { return ReadFieldText(name); }
-QString CatalogueEntry::serverNameText() const { return ReadFieldText(serverName); }
-QString CatalogueEntry::databaseText() const { return ReadFieldText(database); }
-QString CatalogueEntry::userText() const { return ReadFieldText(user); }
-QString CatalogueEntry::passwordText() const { return ReadFieldText(password); }
+QString CatalogueEntry::nameText() const {
+    return ReadFieldText(name);
+}
+QString CatalogueEntry::serverNameText() const {
+    return ReadFieldText(serverName);
+}
+QString CatalogueEntry::databaseText() const {
+    return ReadFieldText(database);
+}
+QString CatalogueEntry::userText() const {
+    return ReadFieldText(user);
+}
+QString CatalogueEntry::passwordText() const {
+    return ReadFieldText(password);
+}
 
-CatalogueEntry CatalogueEntry::make(qint32 type, const QString& name, const QString& server,
-                                    const QString& database, const QString& user, const QString& password) {
+CatalogueEntry CatalogueEntry::make(qint32 type, const QString& name, const QString& server, const QString& database,
+                                    const QString& user, const QString& password) {
     CatalogueEntry e;
     e.serverType = type;
     e.name = name.toUtf8();
@@ -112,8 +128,7 @@ bool Catalogue::parse(const QByteArray& table, QList<CatalogueEntry>& out) {
     QByteArray sig;
     double version = 0;
     qint32 count = 0;
-    if (!r.bytes(3, sig) || sig != "Ver" || !r.get(version) || !r.get(count) || count < 1 || count > 64)
-        return false;
+    if (!r.bytes(3, sig) || sig != "Ver" || !r.get(version) || !r.get(count) || count < 1 || count > 64) return false;
     // Map each stored field to ours by name, without regard to case.
     QList<int> map;
     QList<qint16> types;

@@ -16,18 +16,28 @@ TMainData& MainData() {
     return data;
 }
 
-bool TMainData::loadCatalogue() { return catalogue.LoadCatalogue(catalogueFilePath()); }
+bool TMainData::loadCatalogue() {
+    return catalogue.LoadCatalogue(catalogueFilePath());
+}
 
-QString catalogueFilePath() { return homeFolder() + QStringLiteral("datalink.dat"); }
-QString defaultDataFolder() { return homeFolder() + QStringLiteral("data/"); }
+QString catalogueFilePath() {
+    return homeFolder() + QStringLiteral("datalink.dat");
+}
+QString defaultDataFolder() {
+    return homeFolder() + QStringLiteral("data/");
+}
 
 QString OpenMessage(const OpenResult& r, const QString& code) {
     switch (r.status) {
     case OpenStatus::ConnectFailed:
-    case OpenStatus::DatabaseError: return GetString(40609);
-    case OpenStatus::UnknownUser: return LoginMessage(LoginStatus::UnknownUser, code);
-    case OpenStatus::WrongPassword: return LoginMessage(LoginStatus::WrongPassword, code);
-    default: return {};
+    case OpenStatus::DatabaseError:
+        return GetString(40609);
+    case OpenStatus::UnknownUser:
+        return LoginMessage(LoginStatus::UnknownUser, code);
+    case OpenStatus::WrongPassword:
+        return LoginMessage(LoginStatus::WrongPassword, code);
+    default:
+        return {};
     }
 }
 
@@ -44,9 +54,15 @@ OpenResult OpenKnowledgeBase(Database& main, Catalogue& catalogue, const QString
         return result;
     }
     switch (LoginCheck(probe, code, password, loadUser)) {
-    case LoginStatus::Ok: result.status = OpenStatus::Ok; break;
-    case LoginStatus::UnknownUser: result.status = OpenStatus::UnknownUser; return result;
-    case LoginStatus::WrongPassword: result.status = OpenStatus::WrongPassword; return result;
+    case LoginStatus::Ok:
+        result.status = OpenStatus::Ok;
+        break;
+    case LoginStatus::UnknownUser:
+        result.status = OpenStatus::UnknownUser;
+        return result;
+    case LoginStatus::WrongPassword:
+        result.status = OpenStatus::WrongPassword;
+        return result;
     case LoginStatus::DatabaseError:
         result.status = OpenStatus::DatabaseError;
         result.detail = probe.lastError();
@@ -69,8 +85,7 @@ OpenResult OpenKnowledgeBase(Database& main, Catalogue& catalogue, const QString
     return result;
 }
 
-bool CreateAccessDatabase(const QString& folder, const QString& fileName, const QString& dbPassword,
-                          QString* error) {
+bool CreateAccessDatabase(const QString& folder, const QString& fileName, const QString& dbPassword, QString* error) {
     Q_UNUSED(dbPassword);
     QString dir = folder;
     dir.replace(u'\\', u'/');
@@ -88,12 +103,11 @@ bool CreateServerDatabase(Database& server, const QString& databaseName) {
     quoted.replace(u'"', QStringLiteral("\"\""));
     // CREATE DATABASE takes no parameters; the quoted identifier is the safe form of the name.
     QString error;
-    return server.isOpen() &&
-           server.backend()->execRaw(QStringLiteral("create database \"") + quoted + u'"', error);
+    return server.isOpen() && server.backend()->execRaw(QStringLiteral("create database \"") + quoted + u'"', error);
 }
 
-bool TryConnect(Database& test, int serverType, const QString& serverName, const QString& password,
-                const QString& user, const QString& database) {
+bool TryConnect(Database& test, int serverType, const QString& serverName, const QString& password, const QString& user,
+                const QString& database) {
     return test.open(BuildConnectionString(serverType, serverName, database, password, user));
 }
 
@@ -147,8 +161,8 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
         if (!folder.endsWith(u'/')) folder += u'/';
         QString detail;
         if (!CreateAccessDatabase(folder, database, password, &detail)) return fail(GetString(40708));
-        const bool ok = TryConnect(db, 0, folder, password, user, database) &&
-                        CreateSchema(db, adminCode.trimmed(), adminPassword);
+        const bool ok =
+            TryConnect(db, 0, folder, password, user, database) && CreateSchema(db, adminCode.trimmed(), adminPassword);
         db.close();
         if (!ok) {
             QFile::remove(folder + database);

@@ -41,8 +41,8 @@ bool CreateAccessDatabase(const QString& folder, const QString& fileName, const 
                           QString* error = nullptr);
 // "create database" on a server connection; the name is quoted, never pasted as SQL.
 bool CreateServerDatabase(Database& server, const QString& databaseName);
-bool TryConnect(Database& test, int serverType, const QString& serverName, const QString& password,
-                const QString& user, const QString& database);
+bool TryConnect(Database& test, int serverType, const QString& serverName, const QString& password, const QString& user,
+                const QString& database);
 // Creates DefaultKM.skm in the data folder with its schema when missing, and lists it in the catalogue.
 bool CreateDefaultKnowledgeBase(Catalogue& catalogue, const QString& adminCode, const QString& adminPassword);
 

@@ -12,7 +12,8 @@ namespace zel {
 namespace {
 QString withCrLf(const QStringList& lines) {
     QString s;
-    for (const QString& l : lines) s += l + QStringLiteral("\r\n");
+    for (const QString& l : lines)
+        s += l + QStringLiteral("\r\n");
     return s;
 }
 
@@ -45,14 +46,16 @@ QString GetChildName(Database& db, const QString& id) {
 
 int MaxSortNumber(Database& db, const QString& parentId) {
     bool ok = false;
-    const QVariant v = db.scalar(QStringLiteral("select Max(sorttype) from info Where parentnode=:id and ") + sql::live(),
-                                 {{QStringLiteral(":id"), parentId.trimmed().toLongLong()}}, &ok);
+    const QVariant v =
+        db.scalar(QStringLiteral("select Max(sorttype) from info Where parentnode=:id and ") + sql::live(),
+                  {{QStringLiteral(":id"), parentId.trimmed().toLongLong()}}, &ok);
     return ok ? int(v.toLongLong()) : 0;
 }
 
 QString DefaultDocument(bool placeholder, const QString& background) {
     QStringList lines{QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">"),
-                      QStringLiteral("<html>"), QStringLiteral("  <head>"),
+                      QStringLiteral("<html>"),
+                      QStringLiteral("  <head>"),
                       QStringLiteral("    <META http-equiv=Content-Type content=\"text/html; charset=utf-8\">"),
                       QStringLiteral("    <META content=\"MSHTML 6.00.2800.1106\" name=GENERATOR>"),
                       QStringLiteral("  </head>")};
@@ -107,9 +110,9 @@ int CountLiveNodes(Database& db) {
 }
 
 int CountLiveFolders(Database& db) {
-    return int(
-        db.scalar(QStringLiteral("select count(*) from info where ") + sql::live() + QStringLiteral(" and haschild='Y'"))
-            .toLongLong());
+    return int(db.scalar(QStringLiteral("select count(*) from info where ") + sql::live() +
+                         QStringLiteral(" and haschild='Y'"))
+                   .toLongLong());
 }
 
 } // namespace zel

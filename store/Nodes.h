@@ -17,7 +17,7 @@ struct Tinfoproperty {
     bool hidden = false;
     QString keywords;
     qint32 sortNumber = 0;
-    QString content;     // initial content for insert; empty means the default document
+    QString content; // initial content for insert; empty means the default document
     bool placeholder = false;
     bool inbox = false;
     qint32 mailId = 0;

@@ -17,9 +17,9 @@ std::atomic<int> iterationsSetting{310000};
 
 QByteArray pbkdf2(const QByteArray& password, const QByteArray& salt, int iterations) {
     QByteArray out(32, '\0');
-    if (PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()), reinterpret_cast<const unsigned char*>(salt.constData()),
-                          int(salt.size()), iterations, EVP_sha256(), int(out.size()),
-                          reinterpret_cast<unsigned char*>(out.data())) != 1)
+    if (PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()),
+                          reinterpret_cast<const unsigned char*>(salt.constData()), int(salt.size()), iterations,
+                          EVP_sha256(), int(out.size()), reinterpret_cast<unsigned char*>(out.data())) != 1)
         return {};
     return out;
 }
@@ -51,10 +51,16 @@ bool UnscramblePassword(const QString& form, QString* text) {
     return true;
 }
 
-void setPasswordHashIterations(int iterations) { iterationsSetting = iterations < 1 ? 1 : iterations; }
-int passwordHashIterations() { return iterationsSetting; }
+void setPasswordHashIterations(int iterations) {
+    iterationsSetting = iterations < 1 ? 1 : iterations;
+}
+int passwordHashIterations() {
+    return iterationsSetting;
+}
 
-bool IsPasswordHash(const QString& stored) { return stored.startsWith(kHashPrefix); }
+bool IsPasswordHash(const QString& stored) {
+    return stored.startsWith(kHashPrefix);
+}
 
 QString HashPassword(const QString& password) {
     QByteArray salt(16, '\0');

@@ -64,7 +64,8 @@ const TableDef kMailRule{"mailrule", true,
 const TableDef kMailRuleCondition{"mailRuleCondition", true,
                                   "ruleid numeric null,type numeric null,include numeric null,relation numeric null,"
                                   "keyword varchar(250) null)"};
-const TableDef kMailRuleAction{"mailRuleAction", true, "ruleid numeric null,type numeric null,keyword varchar(250) null)"};
+const TableDef kMailRuleAction{"mailRuleAction", true,
+                               "ruleid numeric null,type numeric null,keyword varchar(250) null)"};
 const TableDef kLinkman{"linkman", true,
                         "name varchar(100) null,mailaddress varchar(250) null,address varchar(100) null,"
                         "tele varchar(50) null)"};
@@ -75,11 +76,13 @@ const TableDef kSystemInfo{"systeminfo", false, "s_version varchar(50) null,outb
 QString createStatement(Dialect d, const TableDef& t) {
     QString cols = QString::fromLatin1(t.columns);
     cols.replace(QStringLiteral("%BLOB%"), dialect::blobType(d));
-    return dialect::columnTypes(d, QStringLiteral("create table ") + QString::fromLatin1(t.name) + QStringLiteral(" (") +
-                                       (t.hasId ? dialect::idColumn(d) : QString()) + cols);
+    return dialect::columnTypes(d, QStringLiteral("create table ") + QString::fromLatin1(t.name) +
+                                       QStringLiteral(" (") + (t.hasId ? dialect::idColumn(d) : QString()) + cols);
 }
 
-bool create(Database& db, const TableDef& t) { return db.exec(createStatement(db.dialect(), t)); }
+bool create(Database& db, const TableDef& t) {
+    return db.exec(createStatement(db.dialect(), t));
+}
 
 // The mail table creators swallow their own failures; a savepoint keeps a failed create from
 // spoiling a surrounding transaction.
@@ -90,7 +93,9 @@ bool createQuietly(Database& db, std::initializer_list<const TableDef*> tables) 
     return tx.commit();
 }
 
-bool hasColumn(const QStringList& cols, const QString& name) { return cols.contains(name, Qt::CaseInsensitive); }
+bool hasColumn(const QStringList& cols, const QString& name) {
+    return cols.contains(name, Qt::CaseInsensitive);
+}
 
 bool writeVersionRow(Database& db) {
     bool ok = false;
@@ -103,10 +108,18 @@ bool writeVersionRow(Database& db) {
 
 } // namespace
 
-bool CreateMailAccountTable(Database& db) { return createQuietly(db, {&kMailInfo}); }
-bool CreateMailTable(Database& db) { return createQuietly(db, {&kMail}); }
-bool CreateMailRuleTables(Database& db) { return createQuietly(db, {&kMailRule, &kMailRuleCondition, &kMailRuleAction}); }
-bool CreateAddressBookTables(Database& db) { return createQuietly(db, {&kLinkman, &kLinkgroup, &kMailUserLink}); }
+bool CreateMailAccountTable(Database& db) {
+    return createQuietly(db, {&kMailInfo});
+}
+bool CreateMailTable(Database& db) {
+    return createQuietly(db, {&kMail});
+}
+bool CreateMailRuleTables(Database& db) {
+    return createQuietly(db, {&kMailRule, &kMailRuleCondition, &kMailRuleAction});
+}
+bool CreateAddressBookTables(Database& db) {
+    return createQuietly(db, {&kLinkman, &kLinkgroup, &kMailUserLink});
+}
 
 bool EnsureIndexes(Database& db) {
     const bool pg = db.dialect() == Dialect::Postgres;
@@ -128,9 +141,9 @@ bool EnsureIndexes(Database& db) {
 bool CreateSchema(Database& db, const QString& adminCode, const QString& adminPassword) {
     Transaction tx(db);
     if (!tx.ok()) return false;
-    for (const TableDef* t : {&kInfo, &kAccessories, &kUserInfo, &kUserRole, &kUserBookmark, &kMailInfo, &kMail,
-                              &kMailRule, &kMailRuleCondition, &kMailRuleAction, &kLinkman, &kLinkgroup,
-                              &kMailUserLink, &kSystemInfo})
+    for (const TableDef* t :
+         {&kInfo, &kAccessories, &kUserInfo, &kUserRole, &kUserBookmark, &kMailInfo, &kMail, &kMailRule,
+          &kMailRuleCondition, &kMailRuleAction, &kLinkman, &kLinkgroup, &kMailUserLink, &kSystemInfo})
         if (!create(db, *t)) return false;
     const QString code = adminCode.isEmpty() ? QStringLiteral("admin") : adminCode;
     const Params p{{QStringLiteral(":code"), code},
@@ -150,7 +163,8 @@ QStringList ProbeColumns(Database& db, const QString& table, bool* ok) {
     Query q(db, QStringLiteral("select * from ") + table + QStringLiteral(" where 1=0"));
     if (ok) *ok = q.isActive();
     QStringList cols;
-    for (int i = 0; i < q.columnCount(); ++i) cols << q.columnName(i);
+    for (int i = 0; i < q.columnCount(); ++i)
+        cols << q.columnName(i);
     return cols;
 }
 
@@ -165,7 +179,8 @@ bool MoveHeadIntoContent(Database& db, const Progress& progress) {
     {
         Query q(db, QStringLiteral("select id from info"));
         if (!q.isActive()) return false;
-        while (q.next()) ids << q.integer(0);
+        while (q.next())
+            ids << q.integer(0);
     }
     progress.begin(GetString(41012), int(ids.size()));
     for (qint64 id : ids) {
@@ -282,7 +297,9 @@ void UpgradeMailTables(Database& db) {
     if (!ok) CreateAddressBookTables(db);
 }
 
-bool StampSchemaVersion(Database& db) { return writeVersionRow(db); }
+bool StampSchemaVersion(Database& db) {
+    return writeVersionRow(db);
+}
 
 bool EnsureSystemFolder(Database& db, const QString& column, const QString& caption) {
     if (column != QStringLiteral("outbox") && column != QStringLiteral("sendbox")) return false;

@@ -8,8 +8,12 @@
 namespace zel {
 
 namespace {
-QString yn(bool b) { return b ? QStringLiteral("Y") : QStringLiteral("N"); }
-QString codeMatch(Database& db) { return dialect::ciEquals(db.dialect(), QStringLiteral("u_code"), QStringLiteral(":code")); }
+QString yn(bool b) {
+    return b ? QStringLiteral("Y") : QStringLiteral("N");
+}
+QString codeMatch(Database& db) {
+    return dialect::ciEquals(db.dialect(), QStringLiteral("u_code"), QStringLiteral(":code"));
+}
 } // namespace
 
 TuserReg& CurrentUser() {
@@ -50,10 +54,14 @@ LoginStatus LoginCheck(Database& db, const QString& code, const QString& passwor
 
 QString LoginMessage(LoginStatus status, const QString& code) {
     switch (status) {
-    case LoginStatus::Ok: return {};
-    case LoginStatus::UnknownUser: return code + GetString(40408);
-    case LoginStatus::WrongPassword: return code + GetString(40407);
-    case LoginStatus::DatabaseError: return GetString(40609);
+    case LoginStatus::Ok:
+        return {};
+    case LoginStatus::UnknownUser:
+        return code + GetString(40408);
+    case LoginStatus::WrongPassword:
+        return code + GetString(40407);
+    case LoginStatus::DatabaseError:
+        return GetString(40609);
     }
     return {};
 }
@@ -97,7 +105,8 @@ bool IsUserCodeTaken(Database& db, qint64 id, const QString& code) {
 }
 
 qint64 FindUserId(Database& db, const QString& code) {
-    return db.scalar(QStringLiteral("select id from userinfo where ") + codeMatch(db), {{QStringLiteral(":code"), code}})
+    return db
+        .scalar(QStringLiteral("select id from userinfo where ") + codeMatch(db), {{QStringLiteral(":code"), code}})
         .toLongLong();
 }
 
@@ -180,10 +189,12 @@ QList<BookmarkItem> FillBookmarkList(Database& db) {
     if (!db.isOpen()) return out;
     QList<std::pair<qint64, qint64>> rows;
     {
-        Query q(db, QStringLiteral("select id,infoid from userbookmark Where ") + codeMatch(db) +
-                        QStringLiteral(" order by id"),
+        Query q(db,
+                QStringLiteral("select id,infoid from userbookmark Where ") + codeMatch(db) +
+                    QStringLiteral(" order by id"),
                 {{QStringLiteral(":code"), CurrentUser().code}});
-        while (q.next()) rows << std::make_pair(q.integer(0), q.integer(1));
+        while (q.next())
+            rows << std::make_pair(q.integer(0), q.integer(1));
     }
     for (const auto& [bid, nid] : rows) {
         BookmarkItem b;

@@ -10,8 +10,12 @@
 
 namespace zel::test {
 
-bool postgresAvailable() { return !qEnvironmentVariable("ZEL_TEST_PG").isEmpty(); }
-QString postgresServer() { return qEnvironmentVariable("ZEL_TEST_PG"); }
+bool postgresAvailable() {
+    return !qEnvironmentVariable("ZEL_TEST_PG").isEmpty();
+}
+QString postgresServer() {
+    return qEnvironmentVariable("ZEL_TEST_PG");
+}
 QString postgresUser() {
     const QString u = qEnvironmentVariable("ZEL_TEST_PG_USER");
     return u.isEmpty() ? QStringLiteral("postgres") : u;
@@ -38,13 +42,18 @@ ScratchDb::ScratchDb(Dialect d) : dialect_(d) {
 }
 
 ScratchDb::~ScratchDb() {
-    if (dialect_ != Dialect::Postgres) return;
-    Database server;
-    if (TryConnect(server, 1, postgresServer(), QString(), postgresUser(), QString()))
-        server.exec(QStringLiteral("drop database if exists ") + dbName_ + QStringLiteral(" with (force)"));
+    if (dialect_ == Dialect::Postgres) dropServerDatabase(dbName_);
 }
 
-QString ScratchDb::serverName() const { return dialect_ == Dialect::Sqlite ? folder() : postgresServer(); }
+void ScratchDb::dropServerDatabase(const QString& name) {
+    Database server;
+    if (TryConnect(server, 1, postgresServer(), QString(), postgresUser(), QString()))
+        server.exec(QStringLiteral("drop database if exists \"") + name + QStringLiteral("\" with (force)"));
+}
+
+QString ScratchDb::serverName() const {
+    return dialect_ == Dialect::Sqlite ? folder() : postgresServer();
+}
 
 void DbTest::SetUp() {
     if (GetParam() == Dialect::Postgres && !postgresAvailable()) {
@@ -68,7 +77,9 @@ std::unique_ptr<Database> DbTest::openAnother() {
     return d;
 }
 
-void DbTest::createSchema() { ASSERT_TRUE(CreateSchema(*db_, QStringLiteral("admin"), QString())) << db_->lastError().toStdString(); }
+void DbTest::createSchema() {
+    ASSERT_TRUE(CreateSchema(*db_, QStringLiteral("admin"), QString())) << db_->lastError().toStdString();
+}
 
 std::string dialectName(const ::testing::TestParamInfo<Dialect>& info) {
     return info.param == Dialect::Sqlite ? "Sqlite" : "Postgres";

@@ -30,6 +30,8 @@ public:
     QString databaseName() const { return dbName_; }
     QString folder() const { return dir_.path() + QStringLiteral("/"); }
     Dialect dialect() const { return dialect_; }
+    // Drops a database on the test server (for tests that let the program create one).
+    static void dropServerDatabase(const QString& name);
 
 private:
     Dialect dialect_;
@@ -59,6 +61,6 @@ std::string dialectName(const ::testing::TestParamInfo<Dialect>& info);
 
 } // namespace zel::test
 
-#define ZEL_INSTANTIATE_DB_TEST(Suite)                                                                       \
-    INSTANTIATE_TEST_SUITE_P(Db, Suite, ::testing::Values(::zel::Dialect::Sqlite, ::zel::Dialect::Postgres), \
+#define ZEL_INSTANTIATE_DB_TEST(Suite)                                                                                 \
+    INSTANTIATE_TEST_SUITE_P(Db, Suite, ::testing::Values(::zel::Dialect::Sqlite, ::zel::Dialect::Postgres),           \
                              ::zel::test::dialectName)
