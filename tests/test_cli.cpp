@@ -35,7 +35,7 @@ protected:
     }
     CliRun cli(const QStringList& args) {
         QProcess p;
-        p.start(qEnvironmentVariable("ZEL_CLI"), QStringList{QStringLiteral("--home"), home_.path()} + args);
+        p.start(QStringLiteral(ZEL_CLI_PATH), QStringList{QStringLiteral("--home"), home_.path()} + args);
         EXPECT_TRUE(p.waitForFinished(60000));
         return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
                 QString::fromUtf8(p.readAllStandardError())};
@@ -142,7 +142,7 @@ TEST(CliUsage, BadUsageExitsWithTwo) {
          {QStringList{}, QStringList{QStringLiteral("frobnicate")},
           QStringList{QStringLiteral("kb"), QStringLiteral("new")}, QStringList{QStringLiteral("info")}}) {
         QProcess p;
-        p.start(qEnvironmentVariable("ZEL_CLI"), QStringList{QStringLiteral("--home"), home.path()} + args);
+        p.start(QStringLiteral(ZEL_CLI_PATH), QStringList{QStringLiteral("--home"), home.path()} + args);
         ASSERT_TRUE(p.waitForFinished(30000));
         EXPECT_EQ(p.exitCode(), 2) << args.join(u' ').toStdString();
         EXPECT_FALSE(p.readAllStandardError().isEmpty());
