@@ -9,6 +9,8 @@ scripts/build.sh
 pgdir=$(mktemp -d /tmp/zel-pg.XXXXXX)
 chmod 755 "$pgdir"
 port=${ZEL_TEST_PG_PORT:-54329}
+# Take the first free loopback port from there.
+while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
 cleanup() { "$root/scripts/pg-test-server.sh" stop "$pgdir"; rm -rf "$pgdir"; }
 trap cleanup EXIT
 ZEL_TEST_PG=$(scripts/pg-test-server.sh start "$pgdir" "$port")
