@@ -3,8 +3,8 @@
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
 #include "store/KnowledgeBase.h"
-#include "store/Nodes.h"
 #include "store/Schema.h"
+#include "store/Users.h"
 
 #include <QStatusBar>
 #include <QWebEngineView>
@@ -41,7 +41,8 @@ QString TFrmMain::openStartKnowledgeBase() {
     if (!r.ok()) return {};
     if (!UpgradeSchema(data.acGlint)) return {};
     LoadSystemFolders(data.acGlint);
-    statusBar()->showMessage(QStringLiteral("%1: %2").arg(name).arg(CountLiveNodes(data.acGlint)));
+    LoadUserSettings(data.acGlint, CurrentUser().code);
+    statusBar()->showMessage(name + QStringLiteral(" - ") + GetString(40306) + u':' + CurrentUser().name);
     return name;
 }
 

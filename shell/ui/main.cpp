@@ -23,8 +23,12 @@ int main(int argc, char** argv) {
                                   QStringLiteral("DIR"));
     const QCommandLineOption check(QStringLiteral("check-start"),
                                    QStringLiteral("Start, report the window and the page, and quit."));
+    const QCommandLineOption shot(QStringLiteral("screenshot"),
+                                  QStringLiteral("With --check-start: save a picture of the window."),
+                                  QStringLiteral("FILE"));
     parser.addOption(home);
     parser.addOption(check);
+    parser.addOption(shot);
     parser.process(app);
     if (parser.isSet(home)) zel::setHomeFolder(parser.value(home));
     zel::ensureHomeFolder();
@@ -40,6 +44,14 @@ int main(int argc, char** argv) {
             std::printf("window: %s\nwebview: %s\nknowledge base: %s\n", qPrintable(window.windowTitle()),
                         ok ? "loaded" : "failed", qPrintable(opened.isEmpty() ? QStringLiteral("-") : opened));
             std::fflush(stdout);
+            if (parser.isSet(shot)) {
+                // Give the page a moment to paint before taking the picture.
+                QTimer::singleShot(500, &app, [&, ok] {
+                    window.grab().save(parser.value(shot));
+                    app.exit(ok && window.isVisible() ? 0 : 1);
+                });
+                return;
+            }
             app.exit(ok && window.isVisible() ? 0 : 1);
         });
         QTimer::singleShot(60000, &app, [&] { app.exit(3); });
