@@ -340,7 +340,10 @@ QString DefaultDocument(bool placeholder, const QString& background) {
 }
 
 QByteArray StoredContent(const QString& text, qint64* size) {
-    const QByteArray raw = encodeUtf16LeWithBom(normaliseLineEnds(text));
+    QString lines = normaliseLineEnds(text);
+    // Every line ends in CR LF, the last one included.
+    if (!lines.isEmpty() && !lines.endsWith(QStringLiteral("\r\n"))) lines += QStringLiteral("\r\n");
+    const QByteArray raw = encodeUtf16LeWithBom(lines);
     if (size) *size = raw.size();
     return CompressStream(raw);
 }

@@ -69,11 +69,12 @@ TEST_P(Content, WrittenTextIsStoredAsUtf16WithCrLf) {
     const QByteArray stored = db().scalar(QStringLiteral("select content from info where id=:id"),
                                           {{QStringLiteral(":id"), node.toLongLong()}})
                                   .toByteArray();
-    EXPECT_EQ(DecompressStream(stored), QByteArray("\xFF\xFE"
-                                                   "a\0\r\0\n\0b\0",
-                                                   10));
+    const QByteArray expected("\xFF\xFE"
+                              "a\0\r\0\n\0b\0\r\0\n\0",
+                              14);
+    EXPECT_EQ(DecompressStream(stored), expected) << "every line ends in CR LF";
     QByteArray field;
-    EXPECT_EQ(WriteContentField(field, QStringLiteral("abc")), 8);
+    EXPECT_EQ(WriteContentField(field, QStringLiteral("abc\r\n")), 12);
     EXPECT_FALSE(WriteDocumentText(db(), QStringLiteral("987654"), QStringLiteral("x"))) << "no such node";
 }
 
