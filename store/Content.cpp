@@ -182,8 +182,8 @@ QString SaveAttachmentFromStream(Database& db, const QByteArray& data, const QSt
                       {QStringLiteral(":id"), id}}))
             return {};
     } else {
-        id = db.insert(QStringLiteral("insert into accessories (infoid,filename,createtime,lasttime,document,filesize) "
-                                      "values (:node,:filename,:now,:now,:doc,:size) returning id"),
+        id = db.insert(QStringLiteral("insert into accessories (hasdelete,infoid,filename,createtime,lasttime,document,"
+                                      "filesize) values ('N',:node,:filename,:now,:now,:doc,:size) returning id"),
                        {{QStringLiteral(":node"), node},
                         {QStringLiteral(":filename"), fileName},
                         {QStringLiteral(":now"), now},

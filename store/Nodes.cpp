@@ -365,10 +365,13 @@ QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parent
     const QDateTime now = QDateTime::currentDateTime();
     Transaction tx(db);
     if (!tx.ok()) return {};
+    // New rows are live as "N" rather than null: moving them to the bin and back then keeps each row's
+    // size, so SQLite changes it in place instead of rewriting its content.
     const qint64 id = db.insert(
-        QStringLiteral("insert into info (caption,haspassword,hashide,haschild,createdate,modifydate,parentnode,"
-                       "fullpath,fullname,sorttype,mailtype,actor,content) values (:caption,:haspassword,:hashide,"
-                       "'N',:now,:now,:parent,:fullpath,:fullname,:sorttype,:mailtype,:actor,:content) returning id"),
+        QStringLiteral(
+            "insert into info (hasdelete,caption,haspassword,hashide,haschild,createdate,modifydate,parentnode,"
+            "fullpath,fullname,sorttype,mailtype,actor,content) values ('N',:caption,:haspassword,:hashide,"
+            "'N',:now,:now,:parent,:fullpath,:fullname,:sorttype,:mailtype,:actor,:content) returning id"),
         {{QStringLiteral(":caption"), caption.isEmpty() ? QVariant() : QVariant(caption)},
          {QStringLiteral(":haspassword"), yn(rec.isProtected)},
          {QStringLiteral(":hashide"), yn(rec.hidden)},
@@ -457,8 +460,8 @@ std::optional<CopiedNode> CopyNodeRecord(Database& db, bool copyChildFlag, const
     QString caption;
     {
         Query q(db,
-                QStringLiteral("insert into info (parentnode,fullpath,fullname,caption,sorttype,") + h +
-                    QStringLiteral("haszip,filesize,createdate,modifydate,key_word,content) select cast(:parent as "
+                QStringLiteral("insert into info (hasdelete,parentnode,fullpath,fullname,caption,sorttype,") + h +
+                    QStringLiteral("haszip,filesize,createdate,modifydate,key_word,content) select 'N',cast(:parent as "
                                    "bigint),cast(:fullpath as varchar),cast(:fullname as varchar),caption,sorttype,") +
                     h +
                     QStringLiteral("haszip,filesize,createdate,modifydate,key_word,content from info where id=:source "
@@ -472,11 +475,13 @@ std::optional<CopiedNode> CopyNodeRecord(Database& db, bool copyChildFlag, const
         caption = q.text(1);
     }
     if (newId <= 0) return std::nullopt;
-    if (!db.exec(QStringLiteral("insert into accessories (infoid,filename,filesize,haszip,createtime,lasttime,document)"
-                                " select cast(:newid as bigint),filename,filesize,haszip,createtime,lasttime,document "
-                                "from accessories where infoid=:source and ") +
-                     sql::live(),
-                 {{QStringLiteral(":newid"), newId}, {QStringLiteral(":source"), idValue(sourceId)}}))
+    if (!db.exec(
+            QStringLiteral(
+                "insert into accessories (hasdelete,infoid,filename,filesize,haszip,createtime,lasttime,"
+                "document) select 'N',cast(:newid as bigint),filename,filesize,haszip,createtime,lasttime,document "
+                "from accessories where infoid=:source and ") +
+                sql::live(),
+            {{QStringLiteral(":newid"), newId}, {QStringLiteral(":source"), idValue(sourceId)}}))
         return std::nullopt;
     const QString sid = QString::number(newId);
     return CopiedNode{sid, {parentPrefixes.name + caption + u'/', parentPrefixes.path + sid + u'/'}};

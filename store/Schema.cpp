@@ -112,6 +112,10 @@ bool EnsureIndexes(Database& db) {
     const bool pg = db.dialect() == Dialect::Postgres;
     const QStringList statements{
         QStringLiteral("create index if not exists info_parentnode on info (parentnode)"),
+        // Covers the tree's child listing, so a folder with thousands of children is listed from the
+        // index alone, in order, without reading the rows and their content.
+        QStringLiteral("create index if not exists info_children on info (parentnode,sorttype,id,hasdelete,caption,"
+                       "haschild,createdate,modifydate,inbox,mailid,mailtype,mimeid,readtype,fontcolor)"),
         pg ? QStringLiteral("create index if not exists info_fullpath on info (fullpath varchar_pattern_ops)")
            : QStringLiteral("create index if not exists info_fullpath on info (fullpath)"),
         QStringLiteral("create index if not exists info_hasdelete on info (hasdelete)"),

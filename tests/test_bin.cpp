@@ -63,7 +63,7 @@ TEST_P(Bin, ListedNodesGoWithoutTheirSubtrees) {
     ASSERT_TRUE(MoveNodesToBin(db(), ids({b, d})));
     expectStates(b, "Y", "Y", "Y");
     expectStates(d, "Y", "Y", "Y");
-    expectStates(c, "", "", "");
+    expectStates(c, "N", "N", "");
     ASSERT_TRUE(MoveNodesToBin(db(), QList<qint64>{}));
 }
 
@@ -96,7 +96,7 @@ TEST_P(Bin, EmptyingTwiceIsHarmlessAndMaintenanceRemovesPurgedRows) {
     expectStates(c, "D", "D", "D");
     ASSERT_TRUE(EmptyRecycleBin(db()));
     expectStates(b, "D", "D", "D");
-    expectStates(a, "", "", "");
+    expectStates(a, "N", "N", "");
     EXPECT_EQ(CountBinNodes(db()), 0);
     ASSERT_TRUE(PurgeDeleted(db()));
     EXPECT_TRUE(column(QStringLiteral("info"), QStringLiteral("id"), b).isEmpty());
@@ -111,11 +111,11 @@ TEST_P(Bin, FaultInTheMiddleLeavesNoTrace) {
     // The attachments are set before the mail rows: their change must be undone too.
     EXPECT_FALSE(MoveNodeToBin(db(), a, true));
     for (const QString& n : {a, b, c, d})
-        expectStates(n, "", "", "");
+        expectStates(n, "N", "N", "");
     EXPECT_FALSE(MoveNodesToBin(db(), ids({b, c})));
-    expectStates(b, "", "", "");
+    expectStates(b, "N", "N", "");
     EXPECT_FALSE(PurgeNodes(db(), ids({c})));
-    expectStates(c, "", "", "");
+    expectStates(c, "N", "N", "");
 }
 
 TEST_P(Bin, FaultWhileEmptyingLeavesTheBinAsItWas) {
