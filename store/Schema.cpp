@@ -119,13 +119,17 @@ bool EnsureIndexes(Database& db) {
         pg ? QStringLiteral("create index if not exists info_fullpath on info (fullpath varchar_pattern_ops)")
            : QStringLiteral("create index if not exists info_fullpath on info (fullpath)"),
         QStringLiteral("create index if not exists info_hasdelete on info (hasdelete)"),
+        // FindNodeByName compares whole name paths without regard to case; SQLite's folding is a
+        // function of ours that the file must not depend on, so only the server gets this index.
+        pg ? QStringLiteral("create index if not exists info_namepath on info (lower(fullname||caption||'/'))")
+           : QString(),
         QStringLiteral("create index if not exists info_mailid on info (mailid)"),
         QStringLiteral("create index if not exists accessories_infoid on accessories (infoid)"),
         QStringLiteral("create index if not exists userbookmark_code on userbookmark (u_code)"),
     };
     Transaction tx(db);
     for (const QString& s : statements)
-        if (!db.exec(s)) return false;
+        if (!s.isEmpty() && !db.exec(s)) return false;
     return tx.commit();
 }
 

@@ -128,6 +128,23 @@ TEST_P(Bin, FaultWhileEmptyingLeavesTheBinAsItWas) {
     EXPECT_EQ(CountBinNodes(db()), 1);
 }
 
+TEST_P(Bin, LongIdListsAreSentInParts) {
+    QList<qint64> ids;
+    {
+        Transaction tx(db());
+        for (int i = 0; i < 1234; ++i)
+            ids << add(QStringLiteral("0"), QStringLiteral("n%1").arg(i)).toLongLong();
+        ASSERT_TRUE(tx.commit());
+    }
+    ASSERT_TRUE(MoveNodesToBin(db(), ids));
+    EXPECT_EQ(CountBinNodes(db()), 1234);
+    ASSERT_TRUE(RestoreNodes(db(), ids.mid(0, 1001)));
+    EXPECT_EQ(CountBinNodes(db()), 233);
+    EXPECT_EQ(RestoreParents(db(), ids).size(), 1234) << "all are top-level nodes";
+    ASSERT_TRUE(PurgeNodes(db(), ids));
+    EXPECT_EQ(CountLiveNodes(db()), 0);
+}
+
 TEST_P(Bin, CompactionKeepsTheDataAndRefusesServers) {
     build();
     ASSERT_TRUE(MoveNodeToBin(db(), b, true));
