@@ -46,7 +46,7 @@ const char* kUsage =
     "  user remove CODE\n"
     "  node add PARENT CAPTION [--content FILE] [--hidden] [--keywords K] | node ls PARENT |\n"
     "  node show ID | node find NAMEPATH | node rename ID CAPTION | node move ID PARENT |\n"
-    "  node copy ID PARENT [--children] | node delete ID...   (ls, show: [--doc-password PW])\n"
+    "  node copy ID PARENT [--children] | node delete ID...   (node ls, content get: [--doc-password PW])\n"
     "  content get ID | content put ID FILE\n"
     "  attach add ID FILE [--name NAME] | attach ls ID | attach get ID NAME [-o FILE] |\n"
     "  attach get-id ATTID [-o FILE] | attach rename ATTID NAME | attach delete ATTID\n"

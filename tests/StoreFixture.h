@@ -50,7 +50,7 @@ protected:
     // Makes any update of one row of a table fail, as a broken disk or a lost server would.
     void injectUpdateFault(const QString& table, const QString& id) {
         if (db().dialect() == Dialect::Sqlite) {
-            ASSERT_TRUE(db().exec(QStringLiteral("create trigger zel_fault before update on %1 when old.id=%2 "
+            ASSERT_TRUE(db().exec(QStringLiteral("create trigger zel_fault_%1 before update on %1 when old.id=%2 "
                                                  "begin select raise(abort,'injected fault'); end")
                                       .arg(table, id)))
                 << db().lastError().toStdString();
@@ -58,7 +58,7 @@ protected:
             ASSERT_TRUE(db().exec(QStringLiteral("create or replace function zel_fault() returns trigger as $f$ "
                                                  "begin raise exception 'injected fault'; end $f$ language plpgsql")))
                 << db().lastError().toStdString();
-            ASSERT_TRUE(db().exec(QStringLiteral("create trigger zel_fault before update on %1 for each row when "
+            ASSERT_TRUE(db().exec(QStringLiteral("create trigger zel_fault_%1 before update on %1 for each row when "
                                                  "(old.id=%2) execute function zel_fault()")
                                       .arg(table, id)))
                 << db().lastError().toStdString();

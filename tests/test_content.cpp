@@ -216,6 +216,11 @@ TEST_P(Content, FailedBlobWriteStoresNothing) {
     EXPECT_TRUE(SaveAttachmentFromStream(db(), "v2", node, QStringLiteral("a.txt")).isEmpty());
     EXPECT_EQ(ReadAttachmentByName(db(), node, QStringLiteral("a.txt")), QByteArray("v1"));
     EXPECT_EQ(CountAttachments(db(), node), 1);
+
+    const QString before = QString::fromUtf8(ReadDocumentContent(db(), node));
+    injectUpdateFault(QStringLiteral("info"), node);
+    EXPECT_FALSE(WriteDocumentText(db(), node, QStringLiteral("<p>new</p>")));
+    EXPECT_EQ(QString::fromUtf8(ReadDocumentContent(db(), node)), before);
 }
 
 ZEL_INSTANTIATE_DB_TEST(Content);
