@@ -106,7 +106,7 @@ int nodeLs(Cli& cli, Database& db, const CliArgs& a) {
     const QString parent = nodeArg(db, a, 1, "parent id", true);
     if (parent != kRoot) requireDocumentPassword(db, parent, a);
     QList<QStringList> rows;
-    for (const NodeItem& n : ListChildren(db, parent))
+    for (const NodeItem& n : ListChildren(db, parent, promptFrom(a)))
         rows << QStringList{QString::number(n.id),         n.caption,           n.hasChild,
                             QString::number(n.sortNumber), dateText(n.created), dateText(n.modified)};
     cli.printRows({QStringLiteral("id"), QStringLiteral("caption"), QStringLiteral("haschild"),

@@ -284,7 +284,7 @@ int CountSubfolders(Database& db, const QString& id) {
 
 QList<NodeItem> ListChildren(Database& db, const QString& parentId, const PasswordPrompt& prompt) {
     const QString parent = parentId.trimmed();
-    if (parent != kRoot && prompt && !CheckDocumentPassword(db, parent, prompt)) return {};
+    if (parent != kRoot && !CheckDocumentPassword(db, parent, prompt)) return {};
     QList<NodeItem> out;
     Query q(db,
             QStringLiteral("select ") + kItemColumns + QStringLiteral(" from info where parentnode=:parentid and ") +

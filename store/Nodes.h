@@ -84,8 +84,8 @@ struct NodeItem {
     qint64 fontColor = 0;
 };
 
-// Live children of a node. For a node other than the root its document password is asked for first
-// (when prompt is set); a refused password lists nothing.
+// Live children of a node. For a node other than the root its document password is asked for first;
+// a refused password (or none asked for lack of a prompt) lists nothing.
 QList<NodeItem> ListChildren(Database& db, const QString& parentId, const PasswordPrompt& prompt = {});
 // One node for the tree; nullopt when there is no such row.
 std::optional<NodeItem> ReadNodeItem(Database& db, const QString& id);

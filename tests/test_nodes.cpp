@@ -250,6 +250,7 @@ TEST_P(Nodes, DocumentPasswordAsksOnlyWhenSet) {
     EXPECT_TRUE(CheckDocumentPassword(db(), a, prompt));
     EXPECT_EQ(asked, 0);
     ASSERT_TRUE(SetDocumentPassword(db(), a, QStringLiteral("pw")));
+    EXPECT_TRUE(ListChildren(db(), a).isEmpty()) << "without a prompt nothing is listed";
     const struct {
         std::optional<QString> answer;
         bool accepted;
