@@ -174,7 +174,6 @@ TEST_P(Nodes, CopyWithAndWithoutChildren) {
     EXPECT_EQ(CountSubtree(db(), inner), 2);
     EXPECT_EQ(steps, 0);
     expectPathsConsistent();
-    (void)c;
 }
 
 TEST_P(Nodes, CancelledCopyLeavesNoTrace) {
