@@ -1,6 +1,6 @@
 // Builds a knowledge base of about 100,000 nodes and times the store operations on it.
 //
-//   store_bench [--sqlite-dir DIR] [--pg HOST:PORT] [--pg-user USER] [--skip-sqlite] [--quick]
+//   store_bench [--sqlite-dir DIR] [--pg HOST:PORT] [--pg-user USER] [--skip-sqlite] [--quick] [--tiny-documents]
 //
 // Tree: ten top folders with folders five more levels down and documents at level six; one folder
 // with 10,000 documents ("Big"); one folder with ten folders of 1,000 documents ("Heavy"). Documents
@@ -52,7 +52,8 @@ struct Bench {
     Bench(Database& d, QString c) : db(d), corpus(std::move(c)) {}
     Database& db;
     QString corpus;
-    bool quick = false; // only the Big and Heavy folders, for trying changes out
+    bool quick = false;         // only the Big and Heavy folders, for trying changes out
+    bool tinyDocuments = false; // 50-character documents: what rows without their content would cost
     int inserted = 0;
     int bigDocs = 0;
     int pictures = 0;
@@ -60,6 +61,7 @@ struct Bench {
     QStringList deepPaths;
 
     QString document(int size) {
+        if (tinyDocuments) size = 50;
         const qsizetype at = rng.bounded(int(corpus.size() - size - 1));
         return QStringLiteral("<html><body>\n") + corpus.mid(at, size) + QStringLiteral("\n</body></html>\n");
     }
@@ -166,6 +168,7 @@ void run(Database& db, const char* name) {
     printf("%s\n", name);
     Bench b{db, makeCorpus(1200000)};
     b.quick = QCoreApplication::arguments().contains(QStringLiteral("--quick"));
+    b.tinyDocuments = QCoreApplication::arguments().contains(QStringLiteral("--tiny-documents"));
     const double rate = b.build();
     printf("  knowledge base: %d nodes (%d of 200 KB-1 MB, %d with a picture)\n", b.inserted, b.bigDocs, b.pictures);
     line("insert (InsertNode, nodes per second)", rate, "nodes/s");
@@ -218,6 +221,7 @@ void run(Database& db, const char* name) {
         line(qPrintable(QStringLiteral("copy a %1-node subtree%2").arg(size).arg(mark(!copy.isEmpty()))), ms(t), "ms");
     }
     {
+        b.tinyDocuments = false; // this one is 1 MB in any case
         const QString doc = b.addNode(b.target, QStringLiteral("one megabyte"), false);
         const QString text = b.document(1000000);
         QElapsedTimer t;
