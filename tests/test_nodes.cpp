@@ -193,10 +193,18 @@ TEST_P(Nodes, RebuildPathsRepairsReachableRows) {
     const QString a = add(QStringLiteral("0"), QStringLiteral("A"));
     const QString b = add(a, QStringLiteral("B"));
     const QString c = add(b, QStringLiteral("C"));
+    const QString e = add(QStringLiteral("0"), QStringLiteral("E"));
+    const QString f = add(e, QStringLiteral("F"));
+    ASSERT_TRUE(MoveNodeToBin(db(), b, false));
     ASSERT_TRUE(db().exec(QStringLiteral("update info set fullpath='/broken/', fullname='/x/'")));
+    // E claims to have no children: what lies below it is not reached and keeps its paths.
+    ASSERT_TRUE(db().exec(QStringLiteral("update info set haschild='N' where id=:id"),
+                          {{QStringLiteral(":id"), e.toLongLong()}}));
     ASSERT_TRUE(RebuildPaths(db()));
-    EXPECT_EQ(GetChildName(db(), c), QStringLiteral("/A/B/C/"));
-    expectPathsConsistent();
+    EXPECT_EQ(GetChildName(db(), c), QStringLiteral("/A/B/C/")) << "rows in the bin are repaired too";
+    EXPECT_EQ(GetChildPath(db(), c), u'/' + a + u'/' + b + u'/' + c + u'/');
+    EXPECT_EQ(column(QStringLiteral("info"), QStringLiteral("fullname"), e), QStringLiteral("/"));
+    EXPECT_EQ(column(QStringLiteral("info"), QStringLiteral("fullname"), f), QStringLiteral("/x/"));
 }
 
 TEST_P(Nodes, PropertiesMemoAndSmallUpdates) {
