@@ -43,7 +43,15 @@ const char* kUsage =
     "  kb list | kb new NAME ... | kb remove NAME\n"
     "  info\n"
     "  user list | user add CODE --password PW [--name N] [--description D] | user passwd CODE NEWPW |\n"
-    "  user remove CODE\n";
+    "  user remove CODE\n"
+    "  node add PARENT CAPTION [--content FILE] [--hidden] [--keywords K] | node ls PARENT |\n"
+    "  node show ID | node find NAMEPATH | node rename ID CAPTION | node move ID PARENT |\n"
+    "  node copy ID PARENT [--children] | node delete ID...   (node ls, content get: [--doc-password PW])\n"
+    "  content get ID | content put ID FILE\n"
+    "  attach add ID FILE [--name NAME] | attach ls ID | attach get ID NAME [-o FILE] |\n"
+    "  attach get-id ATTID [-o FILE] | attach rename ATTID NAME | attach delete ATTID\n"
+    "  bin list | bin restore ID... | bin purge ID... | bin empty\n"
+    "  maintain [--keep-deleted] [--repair-paths]\n";
 
 // "--name" takes one value, "--name=2" two (joined by a line end).
 int optionArity(const QStringList& valueOptions, const QString& arg) {
@@ -129,11 +137,18 @@ void Cli::println(const QString& line) const {
     writeOut(line + u'\n');
 }
 
+void Cli::writeRaw(const QByteArray& bytes) const {
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    fflush(stdout);
+}
+
 int runCli(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zel"));
     registerKbCommands();
     registerUserCommands();
+    registerNodeCommands();
+    registerBinCommands();
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;

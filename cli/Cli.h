@@ -58,6 +58,8 @@ public:
     // Prints one value per line (or a JSON object of key/value pairs).
     void printRecord(const QList<std::pair<QString, QString>>& fields) const;
     void println(const QString& line) const;
+    // Bytes as they are (document content, attachment data).
+    void writeRaw(const QByteArray& bytes) const;
 
 private:
     bool open_ = false;
@@ -74,5 +76,7 @@ int runCli(int argc, char** argv);
 // Command groups, each in its own source file.
 void registerKbCommands();
 void registerUserCommands();
+void registerNodeCommands(); // node, content, attach
+void registerBinCommands();  // bin, maintain
 
 } // namespace zel

@@ -183,13 +183,13 @@ TEST_P(SchemaTest, UpgradesAHandMadeOldKnowledgeBase) {
 TEST_P(SchemaTest, CurrentVersionIsNotProbed) {
     createSchema();
     // Drop a column the upgrade would add back: a knowledge base at the current version is left alone.
-    exec(QStringLiteral("alter table info drop column mimeid"));
+    exec(QStringLiteral("alter table info drop column memotext"));
     ASSERT_TRUE(UpgradeSchema(db()));
-    EXPECT_FALSE(columns(QStringLiteral("info")).contains(QStringLiteral("mimeid")));
+    EXPECT_FALSE(columns(QStringLiteral("info")).contains(QStringLiteral("memotext")));
     // ...until its version row says otherwise.
     exec(QStringLiteral("update systeminfo set s_version='1010'"));
     ASSERT_TRUE(UpgradeSchema(db()));
-    EXPECT_TRUE(columns(QStringLiteral("info")).contains(QStringLiteral("mimeid")));
+    EXPECT_TRUE(columns(QStringLiteral("info")).contains(QStringLiteral("memotext")));
     EXPECT_EQ(SchemaVersion(db()), kSchemaVersion);
 }
 
@@ -226,9 +226,9 @@ TEST_P(SchemaTest, SystemFoldersAreRecreatedAfterTheirNodesArePurged) {
 TEST_P(SchemaTest, KnowledgeBaseWithoutSysteminfoFailsWithoutHalfAnUpgrade) {
     createSchema();
     exec(QStringLiteral("drop table systeminfo"));
-    exec(QStringLiteral("alter table info drop column mimeid"));
+    exec(QStringLiteral("alter table info drop column memotext"));
     EXPECT_FALSE(UpgradeSchema(db()));
-    EXPECT_FALSE(columns(QStringLiteral("info")).contains(QStringLiteral("mimeid")));
+    EXPECT_FALSE(columns(QStringLiteral("info")).contains(QStringLiteral("memotext")));
     EXPECT_EQ(count(QStringLiteral("select count(*) from info")), 0);
 }
 
