@@ -43,7 +43,10 @@ const char* kUsage =
     "  kb list | kb new NAME ... | kb remove NAME\n"
     "  info\n"
     "  user list | user add CODE --password PW [--name N] [--description D] | user passwd CODE NEWPW |\n"
-    "  user remove CODE\n";
+    "  user remove CODE\n"
+    "  search TEXT [--content] [--no-fullname] [--case] [--subtree ID] [--created FROM TO]\n"
+    "         [--modified FROM TO] [--owner TEXT] [--html] [--scan]\n"
+    "  search-index status | rebuild | drop\n";
 
 // "--name" takes one value, "--name=2" two (joined by a line end).
 int optionArity(const QStringList& valueOptions, const QString& arg) {
@@ -78,11 +81,11 @@ Database& Cli::session() {
     if (kbName.isEmpty()) throw CliError{QStringLiteral("this command needs -k NAME -u CODE -p PASSWORD"), kExitUsage};
     if (userCode.isEmpty()) throw CliError{QStringLiteral("missing -u CODE"), kExitUsage};
     MainData().loadCatalogue();
-    const OpenResult r =
-        OpenKnowledgeBase(db, MainData().catalogue, kbName, userCode, true, true, false, password);
+    const OpenResult r = OpenKnowledgeBase(db, MainData().catalogue, kbName, userCode, true, true, false, password);
     if (r.status == OpenStatus::NoEntry) throw CliError{QStringLiteral("no knowledge base named \"%1\"").arg(kbName)};
     if (!r.ok()) throw CliError{OpenMessage(r, userCode)};
-    if (!UpgradeSchema(db)) throw CliError{QStringLiteral("cannot bring the knowledge base up to date: %1").arg(db.lastError())};
+    if (!UpgradeSchema(db))
+        throw CliError{QStringLiteral("cannot bring the knowledge base up to date: %1").arg(db.lastError())};
     LoadSystemFolders(db);
     LoadUserSettings(db, CurrentUser().code);
     open_ = true;
@@ -94,7 +97,8 @@ void Cli::printRows(const QStringList& keys, const QList<QStringList>& rows) con
         QJsonArray arr;
         for (const QStringList& row : rows) {
             QJsonObject o;
-            for (qsizetype i = 0; i < keys.size() && i < row.size(); ++i) o.insert(keys[i], row[i]);
+            for (qsizetype i = 0; i < keys.size() && i < row.size(); ++i)
+                o.insert(keys[i], row[i]);
             arr.append(o);
         }
         writeOut(QString::fromUtf8(QJsonDocument(arr).toJson(QJsonDocument::Indented)));
@@ -115,20 +119,25 @@ void Cli::printRows(const QStringList& keys, const QList<QStringList>& rows) con
 void Cli::printRecord(const QList<std::pair<QString, QString>>& fields) const {
     if (json) {
         QJsonObject o;
-        for (const auto& [k, v] : fields) o.insert(k, v);
+        for (const auto& [k, v] : fields)
+            o.insert(k, v);
         writeOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
         return;
     }
-    for (const auto& [k, v] : fields) writeOut(k + u'\t' + v + u'\n');
+    for (const auto& [k, v] : fields)
+        writeOut(k + u'\t' + v + u'\n');
 }
 
-void Cli::println(const QString& line) const { writeOut(line + u'\n'); }
+void Cli::println(const QString& line) const {
+    writeOut(line + u'\n');
+}
 
 int runCli(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zel"));
     registerKbCommands();
     registerUserCommands();
+    registerSearchCommands();
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;

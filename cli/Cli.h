@@ -74,5 +74,6 @@ int runCli(int argc, char** argv);
 // Command groups, each in its own source file.
 void registerKbCommands();
 void registerUserCommands();
+void registerSearchCommands();
 
 } // namespace zel
