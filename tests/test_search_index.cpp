@@ -143,7 +143,8 @@ public:
         }
         return s + QStringLiteral("</p></body></html>");
     }
-    QString caption() { return word() + u' ' + QString::number(pick(1000)); }
+    // Captions use rarer words, so that full names matter to searches.
+    QString caption() { return fromShares(10, 50) + u' ' + QString::number(pick(1000)); }
     // A search: one to three words or parts of words, some excluded, some in other letter case.
     QString searchText() {
         QStringList parts;
