@@ -14,7 +14,7 @@ namespace {
 
 // Bump when the indexed texts change: an index of another format is dropped and built again.
 const QString kFormat = QStringLiteral("1");
-constexpr int kBuildBatch = 200;
+constexpr int kBuildBatch = 500;
 
 bool isSqlite(Database& db) {
     return db.dialect() == Dialect::Sqlite;
@@ -122,17 +122,19 @@ struct SourceRow {
     QByteArray content;
 };
 
-// Indexes the given rows (read from info) on the open transaction.
-bool indexRows(Database& db, const QList<SourceRow>& rows) {
+// Indexes the given rows (read from info) on the open transaction. A stop request fails it, so that the
+// caller's transaction rolls back and a stopped search does not wait for the whole batch.
+bool indexRows(Database& db, const QList<SourceRow>& rows, const std::atomic<bool>* stop = nullptr) {
     if (rows.isEmpty()) return true;
+    auto stopped = [&] { return stop && stop->load(); };
     if (!isSqlite(db)) {
         for (const SourceRow& r : rows)
-            if (!pgPut(db, r.id, textsOf(r.fullName, r.caption, r.keywords, r.content))) return false;
+            if (stopped() || !pgPut(db, r.id, textsOf(r.fullName, r.caption, r.keywords, r.content))) return false;
         return true;
     }
     SqliteWriter w(db);
     for (const SourceRow& r : rows)
-        if (!w.put(r.id, textsOf(r.fullName, r.caption, r.keywords, r.content))) return false;
+        if (stopped() || !w.put(r.id, textsOf(r.fullName, r.caption, r.keywords, r.content))) return false;
     return w.finish();
 }
 
@@ -202,7 +204,7 @@ bool buildRest(Database& db, const std::atomic<bool>* stop) {
             if (!setMeta(db, QStringLiteral("state"), QStringLiteral("ready"))) return false;
             return tx.commit();
         }
-        if (!indexRows(db, rows) || !setMeta(db, QStringLiteral("upto"), QString::number(rows.last().id)) ||
+        if (!indexRows(db, rows, stop) || !setMeta(db, QStringLiteral("upto"), QString::number(rows.last().id)) ||
             !tx.commit())
             return false;
     }
