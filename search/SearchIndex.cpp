@@ -293,7 +293,9 @@ bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop) {
     }
     if (!SearchIndexExists(db) && !createTables(db)) return false;
     if (readyState(db)) return true;
-    return buildRest(db, stop);
+    if (buildRest(db, stop) || (stop && stop->load())) return !(stop && stop->load());
+    // An index that cannot be completed (damaged tables) is made again from scratch, once.
+    return DropSearchIndex(db) && createTables(db) && buildRest(db, stop);
 }
 
 bool RebuildSearchIndex(Database& db) {
@@ -336,34 +338,49 @@ std::optional<QList<qint64>> SearchIndexCandidates(Database& db, const QStringLi
     return result;
 }
 
-// The store's hooks.
+// The store's hooks. Each runs in a savepoint of the store's transaction: an index failure must not
+// fail the store operation (on PostgreSQL a failed statement would spoil the whole transaction). A change
+// the index missed makes the next search index every row again.
 
-void SearchIndexNodesChanged(Database& db, const QList<qint64>& ids) {
-    if (ids.isEmpty() || !SearchIndexExists(db)) return;
+namespace {
+
+template <typename Work> void guarded(Database& db, Work&& work) {
+    if (!SearchIndexExists(db)) return;
+    {
+        Transaction tx(db);
+        if (tx.ok() && work() && tx.commit()) return;
+    }
+    Transaction tx(db);
+    if (tx.ok() && setMeta(db, QStringLiteral("state"), QStringLiteral("building")) &&
+        setMeta(db, QStringLiteral("upto"), QStringLiteral("0")))
+        tx.commit();
+}
+
+bool nodesChanged(Database& db, const QList<qint64>& ids) {
     QList<SourceRow> rows;
     QList<qint64> gone;
     for (qint64 id : ids) {
         Query q(db, QStringLiteral("select id,fullname,caption,key_word,content from info where id=:id"),
                 {{QStringLiteral(":id"), id}});
         const qsizetype before = rows.size();
-        if (!readRows(q, rows)) return;
+        if (!readRows(q, rows)) return false;
         if (rows.size() == before) gone << id;
     }
-    indexRows(db, rows);
-    if (gone.isEmpty()) return;
-    if (isSqlite(db)) {
-        SqliteWriter w(db);
+    if (!indexRows(db, rows)) return false;
+    if (gone.isEmpty()) return true;
+    if (!isSqlite(db)) {
         for (qint64 id : gone)
-            w.remove(id);
-        w.finish();
-    } else {
-        for (qint64 id : gone)
-            db.exec(QStringLiteral("delete from zel_search_doc where id=:id"), {{QStringLiteral(":id"), id}});
+            if (!db.exec(QStringLiteral("delete from zel_search_doc where id=:id"), {{QStringLiteral(":id"), id}}))
+                return false;
+        return true;
     }
+    SqliteWriter w(db);
+    for (qint64 id : gone)
+        if (!w.remove(id)) return false;
+    return w.finish();
 }
 
-void SearchIndexSubtreeChanged(Database& db, const QString& idPathPrefix) {
-    if (idPathPrefix.isEmpty() || !SearchIndexExists(db)) return;
+bool subtreeChanged(Database& db, const QString& idPathPrefix) {
     struct Row {
         qint64 id;
         QString head;
@@ -374,39 +391,53 @@ void SearchIndexSubtreeChanged(Database& db, const QString& idPathPrefix) {
                 QStringLiteral("select i.id,i.fullname,d.lead from info i join zel_search_doc d on d.id=i.id where ") +
                     dialect::prefixCondition(db.dialect(), QStringLiteral("i.fullpath"), QStringLiteral(":p")),
                 {{QStringLiteral(":p"), dialect::prefixPattern(db.dialect(), idPathPrefix)}});
+        if (!q.isActive()) return false;
         while (q.next())
             rows << Row{q.integer(0), q.text(1).toLower() + q.text(2)};
     }
-    if (isSqlite(db)) {
-        SqliteWriter w(db);
+    if (!isSqlite(db)) {
         for (const Row& r : rows)
-            if (!w.setHead(r.id, r.head)) return;
-        w.finish();
-        return;
+            if (!db.exec(QStringLiteral("update zel_search_doc set head=:h where id=:id"),
+                         {{QStringLiteral(":h"), r.head}, {QStringLiteral(":id"), r.id}}))
+                return false;
+        return true;
     }
+    SqliteWriter w(db);
     for (const Row& r : rows)
-        if (!db.exec(QStringLiteral("update zel_search_doc set head=:h where id=:id"),
-                     {{QStringLiteral(":h"), r.head}, {QStringLiteral(":id"), r.id}}))
-            return;
+        if (!w.setHead(r.id, r.head)) return false;
+    return w.finish();
 }
 
-void SearchIndexRowsPurged(Database& db) {
-    if (!SearchIndexExists(db)) return;
-    if (!isSqlite(db)) {
-        db.exec(QStringLiteral("delete from zel_search_doc d where not exists (select 1 from info i where i.id=d.id)"));
-        return;
-    }
+bool rowsPurged(Database& db) {
+    if (!isSqlite(db))
+        return db.exec(
+            QStringLiteral("delete from zel_search_doc d where not exists (select 1 from info i where i.id=d.id)"));
     QList<qint64> gone;
     {
         Query q(db, QStringLiteral("select d.id from zel_search_doc d where not exists (select 1 from info i where "
                                    "i.id=d.id)"));
+        if (!q.isActive()) return false;
         while (q.next())
             gone << q.integer(0);
     }
     SqliteWriter w(db);
     for (qint64 id : gone)
-        if (!w.remove(id)) return;
-    w.finish();
+        if (!w.remove(id)) return false;
+    return w.finish();
+}
+
+} // namespace
+
+void SearchIndexNodesChanged(Database& db, const QList<qint64>& ids) {
+    if (!ids.isEmpty()) guarded(db, [&] { return nodesChanged(db, ids); });
+}
+
+void SearchIndexSubtreeChanged(Database& db, const QString& idPathPrefix) {
+    if (!idPathPrefix.isEmpty()) guarded(db, [&] { return subtreeChanged(db, idPathPrefix); });
+}
+
+void SearchIndexRowsPurged(Database& db) {
+    guarded(db, [&] { return rowsPurged(db); });
 }
 
 } // namespace zel

@@ -305,6 +305,32 @@ TEST_P(SearchIndexTest, ShortWordsAndExcludeOnlySearchesFallBackToTheScan) {
     }
 }
 
+TEST_P(SearchIndexTest, AFailingIndexNeverFailsTheStoreOperation) {
+    const qint64 id = AddNode(db(), 0, QStringLiteral("one"), QStringLiteral("<p>quokka</p>"));
+    for (int i = 0; i < 20; ++i)
+        AddNode(db(), 0, QStringLiteral("filler %1").arg(i), QStringLiteral("<p>text</p>"));
+    ASSERT_TRUE(EnsureSearchIndex(db()));
+    ASSERT_TRUE(db().exec(QStringLiteral("drop table zel_search_doc")));
+    {
+        Transaction tx(db());
+        ASSERT_TRUE(tx.ok());
+        WriteContent(db(), id, QStringLiteral("<p>kumquat</p>")); // its hook fails inside the transaction
+        EXPECT_TRUE(
+            db().exec(QStringLiteral("update info set caption='after' where id=:id"), {{QStringLiteral(":id"), id}}))
+            << db().lastError().toStdString();
+        EXPECT_TRUE(tx.commit()) << db().lastError().toStdString();
+    }
+    EXPECT_FALSE(SearchIndexReady(db()));
+    // The next search makes the index again and finds the new text through it.
+    TSearchCriteria c;
+    c.text = QStringLiteral("kumquat");
+    c.includeContent = true;
+    const SearchRun r = RunSearch(db().connectionString(), c);
+    EXPECT_EQ(r.ids(), QList<qint64>{id});
+    EXPECT_TRUE(r.stats.usedIndex);
+    EXPECT_TRUE(SearchIndexReady(db()));
+}
+
 ZEL_INSTANTIATE_DB_TEST(SearchIndexTest);
 
 } // namespace
