@@ -2,6 +2,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Dialect.h"
+#include "search/SearchText.h"
 #include "store/Compression.h"
 #include "store/IndexHooks.h"
 
@@ -26,9 +27,9 @@ struct RowTexts {
 
 RowTexts textsOf(const QString& fullName, const QString& caption, const QString& keywords, const QByteArray& content) {
     RowTexts t;
-    t.body = (caption + keywords + StoredContentText(content)).toLower();
+    t.body = FoldCase(caption + keywords + StoredContentText(content));
     t.lead = t.body.left(kLeadLength);
-    t.head = fullName.toLower() + t.lead;
+    t.head = FoldCase(fullName) + t.lead;
     return t;
 }
 
@@ -225,12 +226,25 @@ QString ftsTrigramQuery(const QString& word) {
     return parts.join(QStringLiteral(" AND "));
 }
 
-// Ids of rows whose index texts may contain the word; stops at limit rows.
-bool wordCandidates(Database& db, const QString& word, bool includeFullName, qint64 limit, QList<qint64>& out) {
+// Ids of rows whose index texts may contain the word; common is set, and out left incomplete, when there
+// are limit rows or more.
+bool wordCandidates(Database& db, const QString& word, bool includeFullName, qint64 limit, QList<qint64>& out,
+                    bool* common) {
+    *common = false;
     QStringList sql;
     Params p{{QStringLiteral(":n"), limit}};
     if (isSqlite(db)) {
         p.emplace_back(QStringLiteral(":q"), ftsTrigramQuery(word));
+        // A word too common to narrow anything is told by its body entries alone, before the join.
+        const qint64 entries =
+            db.scalar(QStringLiteral("select count(*) from (select rowid from zel_search_body where zel_search_body "
+                                     "match :q limit :n)"),
+                      p)
+                .toLongLong();
+        if (entries >= limit) {
+            *common = true;
+            return true;
+        }
         sql << QStringLiteral("select d.id from zel_search_body b join zel_search_doc d on d.body_rowid=b.rowid "
                               "where zel_search_body match :q limit :n");
         if (includeFullName)
@@ -249,6 +263,7 @@ bool wordCandidates(Database& db, const QString& word, bool includeFullName, qin
     }
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
+    *common = qint64(out.size()) >= limit;
     return true;
 }
 
@@ -325,8 +340,9 @@ std::optional<QList<qint64>> SearchIndexCandidates(Database& db, const QStringLi
     for (const QString& w : foldedWords) {
         if (!IndexCanServe(w, includeFullName)) continue;
         QList<qint64> ids;
-        if (!wordCandidates(db, w, includeFullName, limit, ids)) return std::nullopt;
-        if (qint64(ids.size()) >= limit) continue; // too common to narrow anything
+        bool common = false;
+        if (!wordCandidates(db, w, includeFullName, limit, ids, &common)) return std::nullopt;
+        if (common) continue; // too common to narrow anything
         if (!result) {
             result = std::move(ids);
             continue;
@@ -393,7 +409,7 @@ bool subtreeChanged(Database& db, const QString& idPathPrefix) {
                 {{QStringLiteral(":p"), dialect::prefixPattern(db.dialect(), idPathPrefix)}});
         if (!q.isActive()) return false;
         while (q.next())
-            rows << Row{q.integer(0), q.text(1).toLower() + q.text(2)};
+            rows << Row{q.integer(0), FoldCase(q.text(1)) + q.text(2)};
     }
     if (!isSqlite(db)) {
         for (const Row& r : rows)

@@ -35,6 +35,24 @@ QString blinking(const char* colour, int ident) {
 
 } // namespace
 
+QString FoldCase(QString text) {
+    const qsizetype n = text.size();
+    const auto* p = reinterpret_cast<const char16_t*>(text.constData());
+    for (qsizetype i = 0; i < n; ++i)
+        if (p[i] >= 0x80) return std::move(text).toLower();
+    // All ASCII: only A-Z change, one for one.
+    qsizetype first = 0;
+    while (first < n && !(p[first] >= u'A' && p[first] <= u'Z'))
+        ++first;
+    if (first == n) return text;
+    QChar* d = text.data();
+    for (qsizetype i = first; i < n; ++i) {
+        const char16_t c = d[i].unicode();
+        if (c >= u'A' && c <= u'Z') d[i] = QChar(char16_t(c + 32));
+    }
+    return text;
+}
+
 SearchWords SplitSearchWords(const QString& text, bool matchCase) {
     SearchWords out;
     bool exclude = false;
@@ -42,7 +60,7 @@ SearchWords SplitSearchWords(const QString& text, bool matchCase) {
     auto take = [&](qsizetype end) {
         QString w = text.mid(start, end - start).trimmed();
         if (w.isEmpty()) return;
-        if (!matchCase) w = w.toLower();
+        if (!matchCase) w = FoldCase(std::move(w));
         (exclude ? out.exclude : out.include) << w;
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -63,7 +81,7 @@ QString BuildHaystack(const QString& fullName, const QString& caption, const QSt
     h += caption;
     h += keywords;
     h += content;
-    return matchCase ? h : h.toLower();
+    return matchCase ? h : FoldCase(std::move(h));
 }
 
 bool MatchesWords(const QString& haystack, const SearchWords& words) {

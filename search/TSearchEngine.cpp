@@ -57,7 +57,7 @@ Condition buildCondition(Database& db, const TSearchCriteria& c) {
 // Protected nodes whose password was not given: they and their subtrees stay out of the results.
 QSet<qint64> lockedNodes(Database& db, const QSet<qint64>& unlocked) {
     QSet<qint64> out;
-    Query q(db, QStringLiteral("select id from info where d_password is not null and d_password<>''"));
+    Query q(db, QStringLiteral("select id from info where d_password>''"));
     while (q.next()) {
         const qint64 id = q.integer(0);
         if (!unlocked.contains(id)) out.insert(id);
@@ -132,12 +132,12 @@ void TSearchEngine::run() {
     std::optional<QList<qint64>> candidates;
     if (c.includeContent && c.method == TSearchCriteria::Method::Auto && stats_.rangeRows > 0 &&
         std::any_of(words.include.begin(), words.include.end(), [&](const QString& w) {
-            return IndexCanServe(c.matchCase ? w.toLower() : w, c.includeFullName);
+            return IndexCanServe(c.matchCase ? FoldCase(w) : w, c.includeFullName);
         })) {
         if (EnsureSearchIndex(db, &stop_)) {
             QStringList folded;
             for (const QString& w : words.include)
-                folded << (c.matchCase ? w.toLower() : w);
+                folded << (c.matchCase ? FoldCase(w) : w);
             const qint64 limit = std::max<qint64>(1, qint64(double(stats_.rangeRows) * kIndexShare));
             candidates = SearchIndexCandidates(db, folded, c.includeFullName, limit);
             if (candidates && qint64(candidates->size()) >= limit) candidates.reset();
@@ -178,7 +178,7 @@ void TSearchEngine::run() {
         if (locked.isEmpty() || !isLocked(locked, id, fullPath)) {
             const QString caption = q.text(1), keywords = q.text(2), fullName = q.text(3);
             QString content = c.includeContent ? StoredContentText(q.value(7).toByteArray()) : QString();
-            if (!c.matchCase) content = content.toLower();
+            if (!c.matchCase) content = FoldCase(std::move(content));
             const QString haystack =
                 BuildHaystack(fullName, caption, keywords, QString(), c.includeFullName, c.matchCase) + content;
             if (MatchesWords(haystack, words)) {

@@ -50,6 +50,13 @@ TEST(SearchWordsTest, SplitsAtSeparatorsAndMarksExcludes) {
     }
 }
 
+TEST(SearchWordsTest, FoldCaseIsToLower) {
+    for (const char* t : {"", "abc", "ABC<P Class=X>", "Straße ÄÖÜ", "İstanbul", "ΣΊΣΥΦΟΣ", "a\u00ff\U0001F600B"}) {
+        const QString s = QString::fromUtf8(t);
+        EXPECT_EQ(FoldCase(s), s.toLower()) << t;
+    }
+}
+
 TEST(SearchWordsTest, MatchesJoinedFieldsWithoutSeparators) {
     // "eberr" runs from the caption "Blue" into the keywords "berry"; "a/bl" from the full name into it.
     const QString h = BuildHaystack(QStringLiteral("/Sea/"), QStringLiteral("Blue"), QStringLiteral("berry"),
