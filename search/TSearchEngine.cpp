@@ -20,7 +20,10 @@ constexpr double kIndexShare = 0.4;
 // Candidate rows fetched per statement.
 constexpr int kChunk = 100;
 
-const QString kColumns = QStringLiteral("id,caption,key_word,fullname,createdate,modifydate,fullpath");
+// Dates come as text: turning them into local date-times costs a time-zone lookup each, and the
+// result entries only show them.
+const QString kColumns = QStringLiteral(
+    "id,caption,key_word,fullname,cast(createdate as varchar(40)),cast(modifydate as varchar(40)),fullpath");
 
 struct Condition {
     QString sql;
@@ -63,6 +66,14 @@ QSet<qint64> lockedNodes(Database& db, const QSet<qint64>& unlocked) {
         if (!unlocked.contains(id)) out.insert(id);
     }
     return out;
+}
+
+// "yyyy-MM-dd HH:mm:ss" as both databases give it, without a time zone.
+QDateTime plainDateTime(const QVariant& v) {
+    const QString s = v.toString();
+    if (s.size() < 19) return dbDateTime(v);
+    auto num = [&](int at, int len) { return QStringView(s).mid(at, len).toInt(); };
+    return QDateTime(QDate(num(0, 4), num(5, 2), num(8, 2)), QTime(num(11, 2), num(14, 2), num(17, 2)), Qt::UTC);
 }
 
 bool isLocked(const QSet<qint64>& locked, qint64 id, const QString& fullPath) {
@@ -188,8 +199,8 @@ void TSearchEngine::run() {
                 e.caption = caption;
                 e.fullName = fullName;
                 e.keywords = keywords;
-                e.created = dbDateTime(q.value(4));
-                e.modified = dbDateTime(q.value(5));
+                e.created = plainDateTime(q.value(4));
+                e.modified = plainDateTime(q.value(5));
                 e.excerpt = BuildExcerpt(content, words.include);
                 page += ResultEntryHtml(e);
                 emit resultFound(number, id, caption, fullName + caption + QStringLiteral(".htm"));
