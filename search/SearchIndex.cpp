@@ -328,6 +328,10 @@ qint64 SearchIndexBytes(Database& db) {
     return ok ? v.toLongLong() : -1;
 }
 
+qint64 SearchIndexRowCount(Database& db) {
+    return db.scalar(QStringLiteral("select count(*) from zel_search_doc")).toLongLong();
+}
+
 bool IndexCanServe(const QString& foldedWord, bool includeFullName) {
     if (foldedWord.toUcs4().size() < 3) return false;
     // A word that starts in the full name reaches at most its length - 1 characters past it.

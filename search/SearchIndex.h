@@ -39,6 +39,9 @@ bool DropSearchIndex(Database& db);
 // Bytes the index takes in the database (SQLite: pages of its tables; PostgreSQL: relation sizes).
 qint64 SearchIndexBytes(Database& db);
 
+// Rows the index covers.
+qint64 SearchIndexRowCount(Database& db);
+
 // Words the index can narrow a search by: at least three characters, and for searches that include the
 // full name no longer than the head can hold past the full name.
 bool IndexCanServe(const QString& foldedWord, bool includeFullName);

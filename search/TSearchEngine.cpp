@@ -130,18 +130,10 @@ void TSearchEngine::run() {
     const Condition cond = buildCondition(db, c);
     const QString where = QStringLiteral(" from info Where ") + sql::live() + cond.sql;
 
-    bool ok = false;
-    const QVariant count = db.scalar(QStringLiteral("select count(id)") + where, cond.params, &ok);
-    if (!ok) {
-        stats_.failed = true;
-        finish();
-        return;
-    }
-    stats_.rangeRows = count.toLongLong();
-
-    // Content searches that name a word the index can serve read only the candidate rows.
+    // Content searches that name a word the index can serve read only the candidate rows, unless they
+    // are a large share of the knowledge base.
     std::optional<QList<qint64>> candidates;
-    if (c.includeContent && c.method == TSearchCriteria::Method::Auto && stats_.rangeRows > 0 &&
+    if (c.includeContent && c.method == TSearchCriteria::Method::Auto &&
         std::any_of(words.include.begin(), words.include.end(), [&](const QString& w) {
             return IndexCanServe(c.matchCase ? FoldCase(w) : w, c.includeFullName);
         })) {
@@ -149,7 +141,8 @@ void TSearchEngine::run() {
             QStringList folded;
             for (const QString& w : words.include)
                 folded << (c.matchCase ? FoldCase(w) : w);
-            const qint64 limit = std::max<qint64>(1, qint64(double(stats_.rangeRows) * kIndexShare));
+            const qint64 rows = SearchIndexRowCount(db);
+            const qint64 limit = std::max<qint64>(1, qint64(double(rows) * kIndexShare));
             candidates = SearchIndexCandidates(db, folded, c.includeFullName, limit);
             if (candidates && qint64(candidates->size()) >= limit) candidates.reset();
         }
@@ -158,6 +151,17 @@ void TSearchEngine::run() {
             finish();
             return;
         }
+    }
+    // The plain pass counts the rows in range first, for its progress.
+    if (!candidates) {
+        bool ok = false;
+        const QVariant count = db.scalar(QStringLiteral("select count(id)") + where, cond.params, &ok);
+        if (!ok) {
+            stats_.failed = true;
+            finish();
+            return;
+        }
+        stats_.rangeRows = count.toLongLong();
     }
     stats_.usedIndex = candidates.has_value();
 
