@@ -341,6 +341,13 @@ bool IndexCanServe(const QString& foldedWord, bool includeFullName) {
 std::optional<QList<qint64>> SearchIndexCandidates(Database& db, const QStringList& foldedWords, bool includeFullName,
                                                    qint64 limit) {
     std::optional<QList<qint64>> result;
+    // The body texts live out of line, so the planner thinks a sequential pass over the small table is
+    // cheap and misses that it reads every text; the trigram index is the fast way.
+    std::optional<Transaction> tx;
+    if (!isSqlite(db)) {
+        tx.emplace(db);
+        if (!tx->ok() || !db.exec(QStringLiteral("set local enable_seqscan=off"))) return std::nullopt;
+    }
     for (const QString& w : foldedWords) {
         if (!IndexCanServe(w, includeFullName)) continue;
         QList<qint64> ids;
