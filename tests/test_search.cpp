@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 #include "search/SearchIndex.h"
 #include "search/SearchText.h"
+#include "search/TSearchPages.h"
 #include "store/Compression.h"
 #include "store/IndexHooks.h"
 #include "store/Nodes.h"
@@ -126,6 +127,27 @@ TEST(SearchResultTest, EntryEscapesEveryTextFromTheKnowledgeBase) {
     EXPECT_TRUE(html.contains(QStringLiteral("&quot;quoted&quot; &amp; &lt;b&gt;")));
     EXPECT_TRUE(html.endsWith(kDots + QStringLiteral("</p> </font></div>")));
     EXPECT_EQ(PageLabelText(0, 3), QStringLiteral("Current page: 1  Total page:3"));
+}
+
+TEST(SearchPagesTest, FirstPageShowsAndPagingStopsAtTheEnds) {
+    TSearchPages pages;
+    EXPECT_EQ(pages.label(), QStringLiteral("Current page: 0  Total page:0"));
+    EXPECT_FALSE(pages.step(true)); // no pages: nothing to move to
+    EXPECT_TRUE(pages.add(QStringLiteral("one")));
+    EXPECT_FALSE(pages.add(QStringLiteral("two")));
+    EXPECT_FALSE(pages.add(QStringLiteral("three")));
+    EXPECT_EQ(pages.currentHtml(), QStringLiteral("one"));
+    EXPECT_EQ(pages.label(), QStringLiteral("Current page: 1  Total page:3"));
+    EXPECT_FALSE(pages.step(false)); // previous on the first page
+    EXPECT_TRUE(pages.step(true));
+    EXPECT_TRUE(pages.step(true));
+    EXPECT_FALSE(pages.step(true)); // next on the last page
+    EXPECT_EQ(pages.currentHtml(), QStringLiteral("three"));
+    EXPECT_TRUE(pages.step(false));
+    EXPECT_EQ(pages.label(), QStringLiteral("Current page: 2  Total page:3"));
+    pages.clear();
+    EXPECT_EQ(pages.current(), -1);
+    EXPECT_TRUE(pages.add(QStringLiteral("again")));
 }
 
 TEST(SearchHistoryTest, WritesUtf16WithMarkAndReadsEveryMark) {
