@@ -1,5 +1,6 @@
 // The index never changes a result: random searches give the same results and pages through the index
 // as through the plain scan, before and after the store changes content, captions, paths and rows.
+#include <QThread>
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
@@ -303,6 +304,42 @@ TEST_P(SearchIndexTest, ShortWordsAndExcludeOnlySearchesFallBackToTheScan) {
         const SearchRun r = RunSearch(db().connectionString(), c);
         EXPECT_EQ(r.stats.usedIndex, indexed) << text;
     }
+}
+
+TEST_P(SearchIndexTest, AStoppedFirstBuildResumesAtTheNextSearch) {
+    QList<qint64> ids;
+    for (int i = 0; i < 1200; ++i)
+        ids << AddNode(db(), 0, QStringLiteral("n%1").arg(i),
+                       i % 100 == 7 ? QStringLiteral("<p>kumquat</p>") : QStringLiteral("<p>text</p>"));
+    TSearchCriteria c;
+    c.text = QStringLiteral("kumquat");
+    c.includeContent = true;
+    {
+        // Stopped before it starts: the build gives up at its first row and nothing is found.
+        TSearchEngine engine(db().connectionString(), c);
+        engine.stop();
+        engine.run();
+        EXPECT_TRUE(engine.stats().stopped);
+        EXPECT_EQ(engine.stats().results, 0);
+    }
+    EXPECT_FALSE(SearchIndexReady(db()));
+    // Stopped part way: some batches stay built.
+    std::atomic<bool> stop{false};
+    QThread* stopper = QThread::create([&] {
+        QThread::msleep(30);
+        stop = true;
+    });
+    stopper->start();
+    EnsureSearchIndex(db(), &stop);
+    stopper->wait();
+    delete stopper;
+    const SearchRun r = RunSearch(db().connectionString(), c);
+    EXPECT_TRUE(r.stats.usedIndex);
+    QList<qint64> expected;
+    for (int i = 7; i < 1200; i += 100)
+        expected << ids[i];
+    EXPECT_EQ(r.ids(), expected);
+    EXPECT_TRUE(SearchIndexReady(db()));
 }
 
 TEST_P(SearchIndexTest, AFailingIndexNeverFailsTheStoreOperation) {
