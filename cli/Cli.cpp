@@ -81,11 +81,11 @@ Database& Cli::session() {
     if (kbName.isEmpty()) throw CliError{QStringLiteral("this command needs -k NAME -u CODE -p PASSWORD"), kExitUsage};
     if (userCode.isEmpty()) throw CliError{QStringLiteral("missing -u CODE"), kExitUsage};
     MainData().loadCatalogue();
-    const OpenResult r = OpenKnowledgeBase(db, MainData().catalogue, kbName, userCode, true, true, false, password);
+    const OpenResult r =
+        OpenKnowledgeBase(db, MainData().catalogue, kbName, userCode, true, true, false, password);
     if (r.status == OpenStatus::NoEntry) throw CliError{QStringLiteral("no knowledge base named \"%1\"").arg(kbName)};
     if (!r.ok()) throw CliError{OpenMessage(r, userCode)};
-    if (!UpgradeSchema(db))
-        throw CliError{QStringLiteral("cannot bring the knowledge base up to date: %1").arg(db.lastError())};
+    if (!UpgradeSchema(db)) throw CliError{QStringLiteral("cannot bring the knowledge base up to date: %1").arg(db.lastError())};
     LoadSystemFolders(db);
     LoadUserSettings(db, CurrentUser().code);
     open_ = true;
@@ -97,8 +97,7 @@ void Cli::printRows(const QStringList& keys, const QList<QStringList>& rows) con
         QJsonArray arr;
         for (const QStringList& row : rows) {
             QJsonObject o;
-            for (qsizetype i = 0; i < keys.size() && i < row.size(); ++i)
-                o.insert(keys[i], row[i]);
+            for (qsizetype i = 0; i < keys.size() && i < row.size(); ++i) o.insert(keys[i], row[i]);
             arr.append(o);
         }
         writeOut(QString::fromUtf8(QJsonDocument(arr).toJson(QJsonDocument::Indented)));
@@ -119,18 +118,14 @@ void Cli::printRows(const QStringList& keys, const QList<QStringList>& rows) con
 void Cli::printRecord(const QList<std::pair<QString, QString>>& fields) const {
     if (json) {
         QJsonObject o;
-        for (const auto& [k, v] : fields)
-            o.insert(k, v);
+        for (const auto& [k, v] : fields) o.insert(k, v);
         writeOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
         return;
     }
-    for (const auto& [k, v] : fields)
-        writeOut(k + u'\t' + v + u'\n');
+    for (const auto& [k, v] : fields) writeOut(k + u'\t' + v + u'\n');
 }
 
-void Cli::println(const QString& line) const {
-    writeOut(line + u'\n');
-}
+void Cli::println(const QString& line) const { writeOut(line + u'\n'); }
 
 int runCli(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -16,6 +16,8 @@ namespace {
 // Bump when the indexed texts change: an index of another format is dropped and built again.
 const QString kFormat = QStringLiteral("1");
 constexpr int kBuildBatch = 500;
+// Candidates few enough that narrowing them further by another word costs more than checking them.
+constexpr qsizetype kFewCandidates = 200;
 
 bool isSqlite(Database& db) {
     return db.dialect() == Dialect::Sqlite;
@@ -348,7 +350,13 @@ std::optional<QList<qint64>> SearchIndexCandidates(Database& db, const QStringLi
         tx.emplace(db);
         if (!tx->ok() || !db.exec(QStringLiteral("set local enable_seqscan=off"))) return std::nullopt;
     }
-    for (const QString& w : foldedWords) {
+    // Longer words tend to be rarer: try them first, and stop asking once the candidates are few, since
+    // the exact matcher checks the other words on those rows anyway.
+    QStringList order = foldedWords;
+    std::stable_sort(order.begin(), order.end(),
+                     [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    for (const QString& w : order) {
+        if (result && result->size() <= kFewCandidates) break;
         if (!IndexCanServe(w, includeFullName)) continue;
         QList<qint64> ids;
         bool common = false;
