@@ -51,7 +51,10 @@ const char* kUsage =
     "  attach add ID FILE [--name NAME] | attach ls ID | attach get ID NAME [-o FILE] |\n"
     "  attach get-id ATTID [-o FILE] | attach rename ATTID NAME | attach delete ATTID\n"
     "  bin list | bin restore ID... | bin purge ID... | bin empty\n"
-    "  maintain [--keep-deleted] [--repair-paths]\n";
+    "  maintain [--keep-deleted] [--repair-paths]\n"
+    "  search TEXT [--content] [--no-fullname] [--case] [--subtree ID] [--created FROM TO]\n"
+    "         [--modified FROM TO] [--owner TEXT] [--html] [--scan]\n"
+    "  search-index status | rebuild | drop\n";
 
 // "--name" takes one value, "--name=2" two (joined by a line end).
 int optionArity(const QStringList& valueOptions, const QString& arg) {
@@ -149,6 +152,7 @@ int runCli(int argc, char** argv) {
     registerUserCommands();
     registerNodeCommands();
     registerBinCommands();
+    registerSearchCommands();
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;

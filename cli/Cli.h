@@ -78,5 +78,6 @@ void registerKbCommands();
 void registerUserCommands();
 void registerNodeCommands(); // node, content, attach
 void registerBinCommands();  // bin, maintain
+void registerSearchCommands();
 
 } // namespace zel

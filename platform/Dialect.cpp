@@ -58,4 +58,31 @@ QStringList addColumns(Dialect d, const QString& table, const QString& definitio
     return {columnTypes(d, QStringLiteral("ALTER TABLE %1 %2").arg(table, parts.join(u',')))};
 }
 
+QString tableExistsQuery(Dialect d) {
+    return d == Dialect::Sqlite ? QStringLiteral("select count(*) from sqlite_master where type='table' and name=:name")
+                                : QStringLiteral("select count(*) from pg_catalog.pg_tables where tablename=:name "
+                                                 "and schemaname=current_schema()");
+}
+
+QString containsPattern(const QString& text) {
+    QString p;
+    p.reserve(text.size() + 8);
+    p += u'%';
+    for (const QChar c : text) {
+        if (c == u'%' || c == u'_' || c == u'\\') p += u'\\';
+        p += c;
+    }
+    p += u'%';
+    return p;
+}
+
+QString ciLikeCondition(Dialect d, const QString& column, const QString& param) {
+    return d == Dialect::Sqlite ? QStringLiteral("zfold(%1) LIKE zfold(%2) ESCAPE '\\'").arg(column, param)
+                                : QStringLiteral("lower(%1) LIKE lower(%2) ESCAPE '\\'").arg(column, param);
+}
+
+QString lockRowsClause(Dialect d) {
+    return d == Dialect::Sqlite ? QString() : QStringLiteral(" for share");
+}
+
 } // namespace zel::dialect

@@ -29,4 +29,16 @@ QString prefixPattern(Dialect d, const QString& prefix);
 // PostgreSQL, one per column on SQLite, which adds a single column per ALTER TABLE.
 QStringList addColumns(Dialect d, const QString& table, const QString& definitions);
 
+// A query counting the tables named by the parameter ":name" (0 or 1).
+QString tableExistsQuery(Dialect d);
+
+// A LIKE pattern that finds the text anywhere, its own "%", "_" and "\" taken literally; use it with
+// ciLikeCondition, which declares "\" the escape character and ignores letter case.
+QString containsPattern(const QString& text);
+QString ciLikeCondition(Dialect d, const QString& column, const QString& param);
+
+// Appended to a select inside a transaction: the rows read cannot change until it ends. SQLite needs
+// nothing, since a write transaction excludes every other writer.
+QString lockRowsClause(Dialect d);
+
 } // namespace zel::dialect

@@ -99,12 +99,21 @@ QVariant convert(Oid type, const char* s, int len) {
 class PgCursor final : public Cursor {
 public:
     PgCursor(PGconn* conn, PGresult* first, bool streaming)
-        : conn_(conn), res_(first), streaming_(streaming), row_(-1) {}
+        : conn_(conn), res_(first), streaming_(streaming),
+          finished_(!streaming || !first || PQresultStatus(first) != PGRES_SINGLE_TUPLE), row_(-1) {}
     ~PgCursor() override {
         if (res_) PQclear(res_);
-        if (streaming_) // drain what the server still sends so the connection is free again
-            while (PGresult* r = PQgetResult(conn_))
-                PQclear(r);
+        if (!streaming_) return;
+        // Left before its end (a stopped search): ask the server to stop sending rather than read them all.
+        if (!finished_) {
+            if (PGcancel* cancel = PQgetCancel(conn_)) {
+                char error[256];
+                PQcancel(cancel, error, int(sizeof error));
+                PQfreeCancel(cancel);
+            }
+        }
+        // Drain what the server still sends so the connection is free again.
+        while (PGresult* r = PQgetResult(conn_)) PQclear(r);
     }
     bool next() override {
         if (!res_) return false;
@@ -115,8 +124,12 @@ public:
             return true;
         }
         PGresult* r = PQgetResult(conn_);
-        if (!r) return false;
+        if (!r) {
+            finished_ = true;
+            return false;
+        }
         if (PQresultStatus(r) != PGRES_SINGLE_TUPLE) {
+            finished_ = true;
             keepColumns(r);
             return false;
         }
@@ -143,6 +156,7 @@ private:
     PGconn* conn_;
     PGresult* res_;
     bool streaming_;
+    bool finished_;
     int row_;
 };
 

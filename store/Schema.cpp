@@ -136,6 +136,8 @@ bool EnsureIndexes(Database& db) {
         pg ? QStringLiteral("create index if not exists info_namepath on info (lower(fullname||caption||'/'))")
            : QString(),
         QStringLiteral("create index if not exists info_mailid on info (mailid)"),
+        // The search looks up protected documents on every run.
+        QStringLiteral("create index if not exists info_dpassword on info (d_password)"),
         QStringLiteral("create index if not exists accessories_infoid on accessories (infoid)"),
         QStringLiteral("create index if not exists userbookmark_code on userbookmark (u_code)"),
     };

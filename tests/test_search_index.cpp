@@ -1,0 +1,373 @@
+// The index never changes a result: random searches give the same results and pages through the index
+// as through the plain scan, before and after the store changes content, captions, paths and rows.
+#include <QThread>
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+
+#include "platform/Dialect.h"
+#include "search/SearchIndex.h"
+#include "store/IndexHooks.h"
+#include "store/Nodes.h"
+#include "store/Users.h"
+#include "support/SearchSupport.h"
+#include "support/TestKb.h"
+
+using namespace zel;
+using namespace zel::test;
+
+namespace {
+
+// The store operations the property test drives. These stand-ins change rows with plain statements and
+// call the hooks as the store does; swap in the store's own operations to test them against the index.
+struct StoreOps {
+    std::function<void(Database&, qint64 id, const QString& html)> writeContent;
+    std::function<void(Database&, qint64 id, const QString& caption)> rename;
+    std::function<void(Database&, qint64 id, const QString& keywords)> setKeywords;
+    std::function<void(Database&, qint64 id, qint64 newParent)> move;
+    std::function<qint64(Database&, qint64 id, qint64 targetParent)> copy;
+    std::function<void(Database&, qint64 id)> toBin;
+    std::function<void(Database&, qint64 id)> restore;
+    std::function<void(Database&)> purgeBin;
+};
+
+// Rewrites the paths of everything below a node whose own paths are now ownPath/ownName.
+void rewriteSubtree(Database& db, const QString& oldPath, const QString& newPath, const QString& oldName,
+                    const QString& newName) {
+    struct Row {
+        qint64 id;
+        QString path, name;
+    };
+    QList<Row> rows;
+    {
+        Query q(db,
+                QStringLiteral("select id,fullpath,fullname from info where ") +
+                    dialect::prefixCondition(db.dialect(), QStringLiteral("fullpath"), QStringLiteral(":p")),
+                {{QStringLiteral(":p"), dialect::prefixPattern(db.dialect(), oldPath)}});
+        while (q.next())
+            rows << Row{q.integer(0), q.text(1), q.text(2)};
+    }
+    for (const Row& r : rows)
+        EXPECT_TRUE(db.exec(QStringLiteral("update info set fullpath=:p,fullname=:n where id=:id"),
+                            {{QStringLiteral(":p"), newPath + r.path.mid(oldPath.size())},
+                             {QStringLiteral(":n"), newName + r.name.mid(oldName.size())},
+                             {QStringLiteral(":id"), r.id}}));
+    SearchIndexSubtreeChanged(db, newPath);
+}
+
+StoreOps sqlStoreOps() {
+    StoreOps ops;
+    ops.writeContent = [](Database& db, qint64 id, const QString& html) { WriteContent(db, id, html); };
+    ops.rename = [](Database& db, qint64 id, const QString& caption) {
+        const QString idPath = GetChildPath(db, QString::number(id));
+        const QString oldName = GetChildName(db, QString::number(id));
+        EXPECT_TRUE(db.exec(QStringLiteral("update info set caption=:c where id=:id"),
+                            {{QStringLiteral(":c"), caption}, {QStringLiteral(":id"), id}}));
+        SearchIndexNodesChanged(db, {id});
+        rewriteSubtree(db, idPath, idPath, oldName, GetChildName(db, QString::number(id)));
+    };
+    ops.setKeywords = [](Database& db, qint64 id, const QString& keywords) {
+        EXPECT_TRUE(db.exec(QStringLiteral("update info set key_word=:k where id=:id"),
+                            {{QStringLiteral(":k"), keywords}, {QStringLiteral(":id"), id}}));
+        SearchIndexNodesChanged(db, {id});
+    };
+    ops.move = [](Database& db, qint64 id, qint64 parent) {
+        const QString oldPath = GetChildPath(db, QString::number(id));
+        const QString oldName = GetChildName(db, QString::number(id));
+        const QString parentPath = GetChildPath(db, QString::number(parent));
+        const QString parentName = GetChildName(db, QString::number(parent));
+        EXPECT_TRUE(db.exec(QStringLiteral("update info set parentnode=:p,fullpath=:fp,fullname=:fn where id=:id"),
+                            {{QStringLiteral(":p"), parent},
+                             {QStringLiteral(":fp"), parentPath},
+                             {QStringLiteral(":fn"), parentName},
+                             {QStringLiteral(":id"), id}}));
+        SearchIndexNodesChanged(db, {id});
+        rewriteSubtree(db, oldPath, GetChildPath(db, QString::number(id)), oldName,
+                       GetChildName(db, QString::number(id)));
+    };
+    ops.copy = [](Database& db, qint64 id, qint64 parent) {
+        Query q(db, QStringLiteral("select caption,key_word,content from info where id=:id"),
+                {{QStringLiteral(":id"), id}});
+        if (!q.next()) return qint64(0);
+        return AddNode(db, parent, q.text(0), StoredContentText(q.value(2).toByteArray()), q.text(1));
+    };
+    auto setState = [](Database& db, qint64 id, const QVariant& state) {
+        const QString path = GetChildPath(db, QString::number(id));
+        EXPECT_TRUE(
+            db.exec(QStringLiteral("update info set hasdelete=:s where id=:id or ") +
+                        dialect::prefixCondition(db.dialect(), QStringLiteral("fullpath"), QStringLiteral(":p")),
+                    {{QStringLiteral(":s"), state},
+                     {QStringLiteral(":id"), id},
+                     {QStringLiteral(":p"), dialect::prefixPattern(db.dialect(), path)}}));
+    };
+    ops.toBin = [setState](Database& db, qint64 id) { setState(db, id, QStringLiteral("Y")); };
+    ops.restore = [setState](Database& db, qint64 id) { setState(db, id, QVariant()); };
+    ops.purgeBin = [](Database& db) {
+        EXPECT_TRUE(db.exec(QStringLiteral("delete from info where hasdelete='Y'")));
+        SearchIndexRowsPurged(db);
+    };
+    return ops;
+}
+
+// Words with a skewed spread: a few in most documents, some in a tenth, some in a handful.
+const QStringList kCommon{QStringLiteral("the"), QStringLiteral("data"), QStringLiteral("report"),
+                          QStringLiteral("and")};
+const QStringList kMiddle{QStringLiteral("alpha"),   QStringLiteral("Gamma"),   QStringLiteral("übersicht"),
+                          QStringLiteral("meeting"), QStringLiteral("budget"),  QStringLiteral("Ärger"),
+                          QStringLiteral("kettle"),  QStringLiteral("Orchard"), QStringLiteral("viaduct"),
+                          QStringLiteral("lantern"), QStringLiteral("harbour"), QStringLiteral("ψυχή")};
+const QStringList kRare{QStringLiteral("quokka"),  QStringLiteral("zyxwv"),     QStringLiteral("Sesquipedalian"),
+                        QStringLiteral("naïveté"), QStringLiteral("x&y"),       QStringLiteral("<tag>"),
+                        QStringLiteral("fjord"),   QStringLiteral("Mbira"),     QStringLiteral("kumquat"),
+                        QStringLiteral("xylem"),   QStringLiteral("Ptarmigan"), QStringLiteral("wóbble")};
+
+class Corpus {
+public:
+    explicit Corpus(unsigned seed) : rng_(seed) {}
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+    bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
+    // Words of a document: mostly common ones.
+    QString word() { return fromShares(70, 95); }
+    // Words of a search: rarer words more often, so that many searches can use the index.
+    QString searchWord() { return fromShares(25, 60); }
+    QString fromShares(int commonBelow, int middleBelow) {
+        const int r = pick(100);
+        const QStringList& from = r < commonBelow ? kCommon : r < middleBelow ? kMiddle : kRare;
+        return from[pick(int(from.size()))];
+    }
+    QString html() {
+        QString s = QStringLiteral("<html><body><p>");
+        const int n = 3 + pick(15);
+        for (int i = 0; i < n; ++i) {
+            s += word();
+            s += chance(0.1) ? QStringLiteral("</p><p class=\"x\">") : QStringLiteral(" ");
+        }
+        return s + QStringLiteral("</p></body></html>");
+    }
+    // Captions use rarer words, so that full names matter to searches.
+    QString caption() { return fromShares(10, 50) + u' ' + QString::number(pick(1000)); }
+    // A search: one to three words or parts of words, some excluded, some in other letter case.
+    QString searchText() {
+        QStringList parts;
+        const int n = 1 + pick(3);
+        for (int i = 0; i < n; ++i) {
+            QString w = searchWord();
+            if (chance(0.3) && w.size() > 3) w = w.mid(pick(int(w.size()) - 2), 3 + pick(int(w.size()) - 2));
+            if (chance(0.1)) w = w.left(2);
+            if (chance(0.2)) w = w.toUpper();
+            if (w.contains(u'&')) w = w.left(1); // "&" is a separator
+            parts << ((i > 0 && chance(0.2)) ? u'-' + w : w);
+        }
+        return parts.join(u' ');
+    }
+
+private:
+    std::mt19937 rng_;
+};
+
+class SearchIndexTest : public DbTest {
+protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        createSchema();
+        CurrentUser().name = QStringLiteral("Tester");
+    }
+
+    QList<qint64> liveIds(bool foldersOnly = false) {
+        QList<qint64> out;
+        Query q(db(), QStringLiteral("select id from info where hasdelete is null") +
+                          (foldersOnly ? QStringLiteral(" and haschild='Y'") : QString()) +
+                          QStringLiteral(" order by id"));
+        while (q.next())
+            out << q.integer(0);
+        return out;
+    }
+
+    // Runs random searches both ways; returns how many went through the index.
+    int compareSearches(Corpus& corpus, int count, const char* stage) {
+        int viaIndex = 0;
+        const QList<qint64> folders = liveIds(true);
+        for (int i = 0; i < count; ++i) {
+            TSearchCriteria c;
+            c.text = corpus.searchText();
+            c.includeContent = corpus.chance(0.85);
+            c.includeFullName = corpus.chance(0.7);
+            c.matchCase = corpus.chance(0.25);
+            if (!folders.isEmpty() && corpus.chance(0.2)) {
+                c.restrictToSubtree = true;
+                c.subtreeRoot = QString::number(folders[corpus.pick(int(folders.size()))]);
+            }
+            SCOPED_TRACE(std::string(stage) + ": \"" + c.text.toStdString() + "\" content=" +
+                         std::to_string(c.includeContent) + " fullname=" + std::to_string(c.includeFullName) +
+                         " case=" + std::to_string(c.matchCase) + " subtree=" + c.subtreeRoot.toStdString());
+            c.method = TSearchCriteria::Method::Scan;
+            const SearchRun scan = RunSearch(db().connectionString(), c);
+            c.method = TSearchCriteria::Method::Auto;
+            const SearchRun indexed = RunSearch(db().connectionString(), c);
+            EXPECT_FALSE(scan.stats.failed || indexed.stats.failed);
+            EXPECT_EQ(indexed.results, scan.results);
+            EXPECT_EQ(indexed.pages, scan.pages);
+            if (indexed.stats.usedIndex) ++viaIndex;
+        }
+        return viaIndex;
+    }
+
+    void mutate(Corpus& corpus, const StoreOps& ops, int count) {
+        for (int i = 0; i < count; ++i) {
+            const QList<qint64> live = liveIds();
+            if (live.size() < 4) return;
+            const qint64 id = live[corpus.pick(int(live.size()))];
+            const qint64 other = live[corpus.pick(int(live.size()))];
+            switch (corpus.pick(8)) {
+            case 0:
+            case 1:
+                ops.writeContent(db(), id, corpus.html());
+                break;
+            case 2:
+                ops.rename(db(), id, corpus.caption());
+                break;
+            case 3:
+                ops.setKeywords(db(), id, corpus.word() + corpus.word());
+                break;
+            case 4:
+                // Never below itself: the target must not lie in the node's own subtree.
+                if (other != id &&
+                    !GetChildPath(db(), QString::number(other)).startsWith(GetChildPath(db(), QString::number(id)))) {
+                    ops.move(db(), id, other);
+                    db().exec(QStringLiteral("update info set haschild='Y' where id=:id"),
+                              {{QStringLiteral(":id"), other}});
+                }
+                break;
+            case 5:
+                ops.copy(db(), id, other);
+                break;
+            case 6:
+                ops.toBin(db(), id);
+                binned_ << id;
+                break;
+            default:
+                if (!binned_.isEmpty()) ops.restore(db(), binned_.takeAt(corpus.pick(int(binned_.size()))));
+                break;
+            }
+        }
+    }
+
+    QList<qint64> binned_;
+};
+
+TEST_P(SearchIndexTest, IndexAndScanAgreeThroughStoreChanges) {
+    const unsigned seed = 20261211;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Corpus corpus(seed);
+    const StoreOps ops = sqlStoreOps();
+
+    // A knowledge base written without the index, as another program would leave it.
+    QList<qint64> parents{0};
+    for (int i = 0; i < 120; ++i) {
+        const qint64 parent = parents[corpus.pick(int(parents.size()))];
+        const qint64 id =
+            AddNode(db(), parent, corpus.caption(), corpus.html(), corpus.chance(0.3) ? corpus.word() : QString());
+        if (corpus.chance(0.3)) parents << id;
+    }
+    ASSERT_FALSE(SearchIndexExists(db()));
+
+    int viaIndex = compareSearches(corpus, 40, "first use");
+    EXPECT_TRUE(SearchIndexReady(db()));
+    for (const char* stage : {"after edits 1", "after edits 2", "after edits 3"}) {
+        mutate(corpus, ops, 25);
+        viaIndex += compareSearches(corpus, 30, stage);
+    }
+    ops.purgeBin(db());
+    binned_.clear();
+    viaIndex += compareSearches(corpus, 30, "after purge");
+    // The index must really have been used, or the comparison proves nothing.
+    EXPECT_GT(viaIndex, 30);
+
+    // A rebuild gives the same answers as the index kept up to date.
+    ASSERT_TRUE(RebuildSearchIndex(db()));
+    viaIndex = compareSearches(corpus, 20, "after rebuild");
+    EXPECT_GT(viaIndex, 3);
+}
+
+TEST_P(SearchIndexTest, ShortWordsAndExcludeOnlySearchesFallBackToTheScan) {
+    AddNode(db(), 0, QStringLiteral("one"), QStringLiteral("<p>quokka ab</p>"));
+    for (int i = 0; i < 20; ++i)
+        AddNode(db(), 0, QStringLiteral("filler %1").arg(i), QStringLiteral("<p>text</p>"));
+    const std::pair<const char*, bool> cases[] = {
+        {"quokka", true}, {"ab", false}, {"-quokka", false}, {"+", false}, {"text", false}, {"quokka ab", true},
+    };
+    for (const auto& [text, indexed] : cases) {
+        TSearchCriteria c;
+        c.text = QString::fromUtf8(text);
+        c.includeContent = true;
+        const SearchRun r = RunSearch(db().connectionString(), c);
+        EXPECT_EQ(r.stats.usedIndex, indexed) << text;
+    }
+}
+
+TEST_P(SearchIndexTest, AStoppedFirstBuildResumesAtTheNextSearch) {
+    QList<qint64> ids;
+    for (int i = 0; i < 1200; ++i)
+        ids << AddNode(db(), 0, QStringLiteral("n%1").arg(i),
+                       i % 100 == 7 ? QStringLiteral("<p>kumquat</p>") : QStringLiteral("<p>text</p>"));
+    TSearchCriteria c;
+    c.text = QStringLiteral("kumquat");
+    c.includeContent = true;
+    {
+        // Stopped before it starts: the build gives up at its first row and nothing is found.
+        TSearchEngine engine(db().connectionString(), c);
+        engine.stop();
+        engine.run();
+        EXPECT_TRUE(engine.stats().stopped);
+        EXPECT_EQ(engine.stats().results, 0);
+    }
+    EXPECT_FALSE(SearchIndexReady(db()));
+    // Stopped part way: some batches stay built.
+    std::atomic<bool> stop{false};
+    QThread* stopper = QThread::create([&] {
+        QThread::msleep(30);
+        stop = true;
+    });
+    stopper->start();
+    EnsureSearchIndex(db(), &stop);
+    stopper->wait();
+    delete stopper;
+    const SearchRun r = RunSearch(db().connectionString(), c);
+    EXPECT_TRUE(r.stats.usedIndex);
+    QList<qint64> expected;
+    for (int i = 7; i < 1200; i += 100)
+        expected << ids[i];
+    EXPECT_EQ(r.ids(), expected);
+    EXPECT_TRUE(SearchIndexReady(db()));
+}
+
+TEST_P(SearchIndexTest, AFailingIndexNeverFailsTheStoreOperation) {
+    const qint64 id = AddNode(db(), 0, QStringLiteral("one"), QStringLiteral("<p>quokka</p>"));
+    for (int i = 0; i < 20; ++i)
+        AddNode(db(), 0, QStringLiteral("filler %1").arg(i), QStringLiteral("<p>text</p>"));
+    ASSERT_TRUE(EnsureSearchIndex(db()));
+    ASSERT_TRUE(db().exec(QStringLiteral("drop table zel_search_doc")));
+    {
+        Transaction tx(db());
+        ASSERT_TRUE(tx.ok());
+        WriteContent(db(), id, QStringLiteral("<p>kumquat</p>")); // its hook fails inside the transaction
+        EXPECT_TRUE(
+            db().exec(QStringLiteral("update info set caption='after' where id=:id"), {{QStringLiteral(":id"), id}}))
+            << db().lastError().toStdString();
+        EXPECT_TRUE(tx.commit()) << db().lastError().toStdString();
+    }
+    EXPECT_FALSE(SearchIndexReady(db()));
+    // The next search makes the index again and finds the new text through it.
+    TSearchCriteria c;
+    c.text = QStringLiteral("kumquat");
+    c.includeContent = true;
+    const SearchRun r = RunSearch(db().connectionString(), c);
+    EXPECT_EQ(r.ids(), QList<qint64>{id});
+    EXPECT_TRUE(r.stats.usedIndex);
+    EXPECT_TRUE(SearchIndexReady(db()));
+}
+
+ZEL_INSTANTIATE_DB_TEST(SearchIndexTest);
+
+} // namespace
