@@ -9,6 +9,7 @@
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
 #include "store/Compression.h"
+#include "store/DocumentUnlocks.h"
 #include "store/IndexHooks.h"
 #include "store/PasswordHash.h"
 #include "store/Sql.h"
@@ -661,7 +662,10 @@ bool CheckDocumentPassword(Database& db, const QString& id, const PasswordPrompt
     QString text = GetString(41333);
     text.replace(QStringLiteral("%s"), caption);
     const std::optional<QString> typed = prompt(GetString(41332), text);
-    return typed && VerifyPassword(stored, *typed);
+    if (!typed || !VerifyPassword(stored, *typed)) return false;
+    // Given once, the password opens the document for the rest of the session, search included.
+    RememberDocumentUnlocked(idValue(id));
+    return true;
 }
 
 bool RebuildPaths(Database& db, const Progress& progress) {

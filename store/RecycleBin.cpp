@@ -5,6 +5,7 @@
 
 #include "platform/Dialect.h"
 #include "platform/SqliteFile.h"
+#include "search/SearchIndex.h"
 #include "shell/Strings.h"
 #include "store/IndexHooks.h"
 #include "store/Sql.h"
@@ -210,7 +211,7 @@ MaintenanceResult RunMaintenance(Database& db, bool clearDeleted, bool repairPat
     bool ok = true;
     if (clearDeleted) ok = r.purged = PurgeDeleted(db);
     if (ok) ok = r.compacted = CompactDatabase(db, progress);
-    if (ok && repairPaths) ok = r.repaired = RebuildPaths(db, progress);
+    if (ok && repairPaths) ok = r.repaired = RebuildPaths(db, progress) && RebuildSearchIndex(db);
     r.ok = ok;
     r.messageIdent = ok ? 40333 : 40334;
     return r;

@@ -1,6 +1,7 @@
 // Recycle bin, purge and maintenance on both databases.
 #include "StoreFixture.h"
 
+#include "search/SearchIndex.h"
 #include "store/Content.h"
 #include "store/RecycleBin.h"
 
@@ -163,8 +164,10 @@ TEST_P(Bin, CompactionKeepsTheDataAndRefusesServers) {
     const QString file = db().filePath();
     ASSERT_TRUE(db().exec(QStringLiteral("update info set fullname='/wrong/' where id=:id"),
                           {{QStringLiteral(":id"), d.toLongLong()}}));
+    ASSERT_TRUE(DropSearchIndex(db()));
     const MaintenanceResult r = RunMaintenance(db(), true, true);
     EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(SearchIndexReady(db())) << "the repair step builds the search index again";
     EXPECT_EQ(r.messageIdent, 40333);
     ASSERT_TRUE(db().isOpen());
     EXPECT_EQ(db().filePath(), file);

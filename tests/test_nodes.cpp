@@ -2,6 +2,7 @@
 #include "StoreFixture.h"
 
 #include "store/Content.h"
+#include "store/DocumentUnlocks.h"
 #include "store/RecycleBin.h"
 
 namespace zel::test {
@@ -254,9 +255,13 @@ TEST_P(Nodes, DocumentPasswordAsksOnlyWhenSet) {
         lastPrompt = text;
         return answer;
     };
+    ForgetUnlockedDocuments();
     EXPECT_TRUE(CheckDocumentPassword(db(), a, prompt));
     EXPECT_EQ(asked, 0);
     ASSERT_TRUE(SetDocumentPassword(db(), a, QStringLiteral("pw")));
+    answer = QStringLiteral("wrong");
+    EXPECT_FALSE(CheckDocumentPassword(db(), a, prompt));
+    EXPECT_FALSE(UnlockedDocuments().contains(a.toLongLong()));
     EXPECT_TRUE(ListChildren(db(), a).isEmpty()) << "without a prompt nothing is listed";
     const struct {
         std::optional<QString> answer;
@@ -268,6 +273,7 @@ TEST_P(Nodes, DocumentPasswordAsksOnlyWhenSet) {
         EXPECT_EQ(ListChildren(db(), a, prompt).size(), c.accepted ? 1 : 0);
     }
     EXPECT_EQ(lastPrompt, QStringLiteral("Please input password of Document :Secret"));
+    EXPECT_TRUE(UnlockedDocuments().contains(a.toLongLong())) << "the search may show it from now on";
     ASSERT_TRUE(SetDocumentPassword(db(), a, QString()));
     asked = 0;
     EXPECT_TRUE(CheckDocumentPassword(db(), a, prompt));

@@ -7,8 +7,10 @@
 
 #include "platform/Dialect.h"
 #include "search/SearchIndex.h"
+#include "store/Content.h"
 #include "store/IndexHooks.h"
 #include "store/Nodes.h"
+#include "store/RecycleBin.h"
 #include "store/Users.h"
 #include "support/SearchSupport.h"
 #include "support/TestKb.h"
@@ -18,8 +20,8 @@ using namespace zel::test;
 
 namespace {
 
-// The store operations the property test drives. These stand-ins change rows with plain statements and
-// call the hooks as the store does; swap in the store's own operations to test them against the index.
+// The store operations the property test drives: the store's own, which keep the index in step
+// through its hooks.
 struct StoreOps {
     std::function<void(Database&, qint64 id, const QString& html)> writeContent;
     std::function<void(Database&, qint64 id, const QString& caption)> rename;
@@ -31,80 +33,28 @@ struct StoreOps {
     std::function<void(Database&)> purgeBin;
 };
 
-// Rewrites the paths of everything below a node whose own paths are now ownPath/ownName.
-void rewriteSubtree(Database& db, const QString& oldPath, const QString& newPath, const QString& oldName,
-                    const QString& newName) {
-    struct Row {
-        qint64 id;
-        QString path, name;
-    };
-    QList<Row> rows;
-    {
-        Query q(db,
-                QStringLiteral("select id,fullpath,fullname from info where ") +
-                    dialect::prefixCondition(db.dialect(), QStringLiteral("fullpath"), QStringLiteral(":p")),
-                {{QStringLiteral(":p"), dialect::prefixPattern(db.dialect(), oldPath)}});
-        while (q.next())
-            rows << Row{q.integer(0), q.text(1), q.text(2)};
-    }
-    for (const Row& r : rows)
-        EXPECT_TRUE(db.exec(QStringLiteral("update info set fullpath=:p,fullname=:n where id=:id"),
-                            {{QStringLiteral(":p"), newPath + r.path.mid(oldPath.size())},
-                             {QStringLiteral(":n"), newName + r.name.mid(oldName.size())},
-                             {QStringLiteral(":id"), r.id}}));
-    SearchIndexSubtreeChanged(db, newPath);
-}
-
-StoreOps sqlStoreOps() {
+StoreOps realStoreOps() {
+    auto id = [](qint64 n) { return QString::number(n); };
     StoreOps ops;
-    ops.writeContent = [](Database& db, qint64 id, const QString& html) { WriteContent(db, id, html); };
-    ops.rename = [](Database& db, qint64 id, const QString& caption) {
-        const QString idPath = GetChildPath(db, QString::number(id));
-        const QString oldName = GetChildName(db, QString::number(id));
-        EXPECT_TRUE(db.exec(QStringLiteral("update info set caption=:c where id=:id"),
-                            {{QStringLiteral(":c"), caption}, {QStringLiteral(":id"), id}}));
-        SearchIndexNodesChanged(db, {id});
-        rewriteSubtree(db, idPath, idPath, oldName, GetChildName(db, QString::number(id)));
+    ops.writeContent = [id](Database& db, qint64 n, const QString& html) {
+        EXPECT_TRUE(WriteDocumentText(db, id(n), html));
     };
-    ops.setKeywords = [](Database& db, qint64 id, const QString& keywords) {
-        EXPECT_TRUE(db.exec(QStringLiteral("update info set key_word=:k where id=:id"),
-                            {{QStringLiteral(":k"), keywords}, {QStringLiteral(":id"), id}}));
-        SearchIndexNodesChanged(db, {id});
+    ops.rename = [id](Database& db, qint64 n, const QString& caption) { EXPECT_TRUE(RenameNode(db, caption, id(n))); };
+    ops.setKeywords = [id](Database& db, qint64 n, const QString& keywords) {
+        std::optional<Tinfoproperty> rec = ReadNodeProperties(db, id(n));
+        ASSERT_TRUE(rec.has_value());
+        rec->keywords = keywords;
+        EXPECT_TRUE(UpdateNodeProperties(db, *rec, id(n)));
     };
-    ops.move = [](Database& db, qint64 id, qint64 parent) {
-        const QString oldPath = GetChildPath(db, QString::number(id));
-        const QString oldName = GetChildName(db, QString::number(id));
-        const QString parentPath = GetChildPath(db, QString::number(parent));
-        const QString parentName = GetChildName(db, QString::number(parent));
-        EXPECT_TRUE(db.exec(QStringLiteral("update info set parentnode=:p,fullpath=:fp,fullname=:fn where id=:id"),
-                            {{QStringLiteral(":p"), parent},
-                             {QStringLiteral(":fp"), parentPath},
-                             {QStringLiteral(":fn"), parentName},
-                             {QStringLiteral(":id"), id}}));
-        SearchIndexNodesChanged(db, {id});
-        rewriteSubtree(db, oldPath, GetChildPath(db, QString::number(id)), oldName,
-                       GetChildName(db, QString::number(id)));
+    ops.move = [id](Database& db, qint64 n, qint64 parent) { EXPECT_GT(MoveNode(db, id(parent), id(n)), 0); };
+    ops.copy = [id](Database& db, qint64 n, qint64 parent) {
+        return CopySubtree(db, true, id(parent), id(n)).toLongLong();
     };
-    ops.copy = [](Database& db, qint64 id, qint64 parent) {
-        Query q(db, QStringLiteral("select caption,key_word,content from info where id=:id"),
-                {{QStringLiteral(":id"), id}});
-        if (!q.next()) return qint64(0);
-        return AddNode(db, parent, q.text(0), StoredContentText(q.value(2).toByteArray()), q.text(1));
-    };
-    auto setState = [](Database& db, qint64 id, const QVariant& state) {
-        const QString path = GetChildPath(db, QString::number(id));
-        EXPECT_TRUE(
-            db.exec(QStringLiteral("update info set hasdelete=:s where id=:id or ") +
-                        dialect::prefixCondition(db.dialect(), QStringLiteral("fullpath"), QStringLiteral(":p")),
-                    {{QStringLiteral(":s"), state},
-                     {QStringLiteral(":id"), id},
-                     {QStringLiteral(":p"), dialect::prefixPattern(db.dialect(), path)}}));
-    };
-    ops.toBin = [setState](Database& db, qint64 id) { setState(db, id, QStringLiteral("Y")); };
-    ops.restore = [setState](Database& db, qint64 id) { setState(db, id, QVariant()); };
+    ops.toBin = [id](Database& db, qint64 n) { EXPECT_TRUE(MoveNodeToBin(db, id(n), true)); };
+    ops.restore = [](Database& db, qint64 n) { EXPECT_TRUE(RestoreNodes(db, {n})); };
     ops.purgeBin = [](Database& db) {
-        EXPECT_TRUE(db.exec(QStringLiteral("delete from info where hasdelete='Y'")));
-        SearchIndexRowsPurged(db);
+        EXPECT_TRUE(EmptyRecycleBin(db));
+        EXPECT_TRUE(PurgeDeleted(db));
     };
     return ops;
 }
@@ -260,7 +210,7 @@ TEST_P(SearchIndexTest, IndexAndScanAgreeThroughStoreChanges) {
     const unsigned seed = 20261211;
     SCOPED_TRACE("seed " + std::to_string(seed));
     Corpus corpus(seed);
-    const StoreOps ops = sqlStoreOps();
+    const StoreOps ops = realStoreOps();
 
     // A knowledge base written without the index, as another program would leave it.
     QList<qint64> parents{0};
