@@ -36,19 +36,24 @@ QString blinking(const char* colour, int ident) {
 } // namespace
 
 QString FoldCase(QString text) {
+    // One pass: ASCII letters directly, other characters by their single-character lower case. Only
+    // surrogate pairs and U+0130 (whose lower case is two characters) need the full conversion.
     const qsizetype n = text.size();
     const auto* p = reinterpret_cast<const char16_t*>(text.constData());
-    for (qsizetype i = 0; i < n; ++i)
-        if (p[i] >= 0x80) return std::move(text).toLower();
-    // All ASCII: only A-Z change, one for one.
     qsizetype first = 0;
-    while (first < n && !(p[first] >= u'A' && p[first] <= u'Z'))
+    while (first < n && p[first] < 0x80 && !(p[first] >= u'A' && p[first] <= u'Z'))
         ++first;
     if (first == n) return text;
     QChar* d = text.data();
     for (qsizetype i = first; i < n; ++i) {
         const char16_t c = d[i].unicode();
-        if (c >= u'A' && c <= u'Z') d[i] = QChar(char16_t(c + 32));
+        if (c < 0x80) {
+            if (c >= u'A' && c <= u'Z') d[i] = QChar(char16_t(c + 32));
+        } else if (QChar::isSurrogate(c) || c == 0x130) {
+            return std::move(text).toLower();
+        } else {
+            d[i] = QChar(char16_t(QChar::toLower(char32_t(c))));
+        }
     }
     return text;
 }

@@ -9,7 +9,9 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
 #include <algorithm>
+#include <vector>
 
 namespace zel {
 
@@ -19,6 +21,9 @@ namespace {
 constexpr double kIndexShare = 0.4;
 // Candidate rows fetched per statement.
 constexpr int kChunk = 100;
+// Rows matched together: enough to keep every core busy, few enough that a stop is quick.
+constexpr int kBatch = 64;
+constexpr qsizetype kBatchBytes = 4 << 20;
 
 // Dates come as text: turning them into local date-times costs a time-zone lookup each, and the
 // result entries only show them.
@@ -185,29 +190,47 @@ void TSearchEngine::run() {
         emit pageFlushed(page);
         page.clear();
     };
+    // Rows are read in batches; expanding, decoding and matching them is the costly part and runs on
+    // every core, while results are numbered and published in row order here.
+    struct Row {
+        qint64 id = 0;
+        QString caption, keywords, fullName, created, modified, fullPath;
+        QByteArray stored;
+        bool matched = false;
+        QString excerpt;
+    };
+    std::vector<Row> batch;
+    batch.reserve(kBatch);
+    auto match = [&](Row& r) {
+        if (!locked.isEmpty() && isLocked(locked, r.id, r.fullPath)) return;
+        QString content = c.includeContent ? StoredContentText(r.stored) : QString();
+        r.stored = QByteArray();
+        if (!c.matchCase) content = FoldCase(std::move(content));
+        const QString haystack =
+            BuildHaystack(r.fullName, r.caption, r.keywords, QString(), c.includeFullName, c.matchCase) + content;
+        r.matched = MatchesWords(haystack, words);
+        if (r.matched) r.excerpt = BuildExcerpt(content, words.include);
+    };
     // Returns false when the search is to stop.
-    auto processRow = [&](const Query& q) {
-        ++stats_.rowsRead;
-        const qint64 id = q.integer(0);
-        const QString fullPath = q.text(6);
-        if (locked.isEmpty() || !isLocked(locked, id, fullPath)) {
-            const QString caption = q.text(1), keywords = q.text(2), fullName = q.text(3);
-            QString content = c.includeContent ? StoredContentText(q.value(7).toByteArray()) : QString();
-            if (!c.matchCase) content = FoldCase(std::move(content));
-            const QString haystack =
-                BuildHaystack(fullName, caption, keywords, QString(), c.includeFullName, c.matchCase) + content;
-            if (MatchesWords(haystack, words)) {
+    auto publish = [&]() {
+        if (batch.size() > 1)
+            QtConcurrent::blockingMap(batch, match);
+        else if (!batch.empty())
+            match(batch.front());
+        for (Row& r : batch) {
+            ++stats_.rowsRead;
+            if (r.matched) {
                 SearchResultEntry e;
                 e.number = number;
-                e.id = id;
-                e.caption = caption;
-                e.fullName = fullName;
-                e.keywords = keywords;
-                e.created = plainDateTime(q.value(4));
-                e.modified = plainDateTime(q.value(5));
-                e.excerpt = BuildExcerpt(content, words.include);
+                e.id = r.id;
+                e.caption = r.caption;
+                e.fullName = r.fullName;
+                e.keywords = r.keywords;
+                e.created = plainDateTime(r.created);
+                e.modified = plainDateTime(r.modified);
+                e.excerpt = std::move(r.excerpt);
                 page += ResultEntryHtml(e);
-                emit resultFound(number, id, caption, fullName + caption + QStringLiteral(".htm"));
+                emit resultFound(number, r.id, r.caption, r.fullName + r.caption + QStringLiteral(".htm"));
                 ++number;
                 ++stats_.results;
                 if (++fill == 10) {
@@ -215,15 +238,16 @@ void TSearchEngine::run() {
                     fill = 0;
                 }
             }
+            if (stop_.load()) {
+                stats_.stopped = true;
+                return false;
+            }
+            if (++rowCounter == step) {
+                if (showProgress) emit progressPosition(position += 4);
+                rowCounter = 0;
+            }
         }
-        if (stop_.load()) {
-            stats_.stopped = true;
-            return false;
-        }
-        if (++rowCounter == step) {
-            if (showProgress) emit progressPosition(position += 4);
-            rowCounter = 0;
-        }
+        batch.clear();
         return true;
     };
     auto readAll = [&](Query& q) {
@@ -232,9 +256,24 @@ void TSearchEngine::run() {
             scanSignalled = true;
             emit scanStarted();
         }
-        while (q.next())
-            if (!processRow(q)) return false;
-        return true;
+        qsizetype bytes = 0;
+        while (q.next()) {
+            Row& r = batch.emplace_back();
+            r.id = q.integer(0);
+            r.caption = q.text(1);
+            r.keywords = q.text(2);
+            r.fullName = q.text(3);
+            r.created = q.text(4);
+            r.modified = q.text(5);
+            r.fullPath = q.text(6);
+            if (c.includeContent) r.stored = q.value(7).toByteArray();
+            bytes += r.stored.size();
+            // Without content a row costs little: match one at a time so a stop ends at once.
+            if ((c.includeContent && int(batch.size()) < kBatch && bytes < kBatchBytes)) continue;
+            if (!publish()) return false;
+            bytes = 0;
+        }
+        return publish();
     };
 
     const QString select =

@@ -1,6 +1,8 @@
 #include "store/Compression.h"
 
 #include <QtEndian>
+#include <libdeflate.h>
+#include <memory>
 #include <zlib.h>
 
 namespace zel {
@@ -30,6 +32,21 @@ QByteArray DecompressStream(const QByteArray& data, bool* ok) {
     if (quint64(len) > quint64(data.size()) * 1100 + 64) return data;
     QByteArray out;
     out.resize(qsizetype(len));
+    // libdeflate expands zlib streams well over twice as fast as zlib; searches inflate every document.
+    struct Free {
+        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+    };
+    thread_local std::unique_ptr<libdeflate_decompressor, Free> fast(libdeflate_alloc_decompressor());
+    if (fast) {
+        size_t got = 0;
+        const auto rc = libdeflate_zlib_decompress(fast.get(), data.constData() + 4, size_t(data.size() - 4),
+                                                   out.data(), size_t(len), &got);
+        if (rc == LIBDEFLATE_SUCCESS && got == len) {
+            if (ok) *ok = true;
+            return out;
+        }
+        // Anything else (a stream longer than announced, damage) is judged by zlib below.
+    }
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK) return data;
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData() + 4));

@@ -52,9 +52,16 @@ TEST(SearchWordsTest, SplitsAtSeparatorsAndMarksExcludes) {
 }
 
 TEST(SearchWordsTest, FoldCaseIsToLower) {
-    for (const char* t : {"", "abc", "ABC<P Class=X>", "Straße ÄÖÜ", "İstanbul", "ΣΊΣΥΦΟΣ", "a\u00ff\U0001F600B"}) {
+    for (const char* t : {"", "abc", "ABC<P Class=X>", "Straße ÄÖÜ", "İstanbul", "ΣΊΣΥΦΟΣ", "a\u00ff\U0001F600B",
+                          "ÉCOLE École", "\u01C5EMAL \u01C4", "\U00010400 DESERET", "ǅ x", "ＡＢＣ", "\u1E9E \u2C6F"}) {
         const QString s = QString::fromUtf8(t);
         EXPECT_EQ(FoldCase(s), s.toLower()) << t;
+    }
+    // Every character of the basic plane, each alone and after an ASCII capital.
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
+        if (QChar::isSurrogate(c)) continue;
+        const QString s = QStringLiteral("A") + QChar(char16_t(c));
+        ASSERT_EQ(FoldCase(s), s.toLower()) << unsigned(c);
     }
 }
 
