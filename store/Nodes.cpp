@@ -100,12 +100,9 @@ NodeItem nodeItemFrom(const Query& q) {
     return n;
 }
 
-const QString kFileRowSelect = QStringLiteral(
-    "select info.id as id,caption,filesize,fullname,fontcolor,readtype,info.hasdelete as hasdelete,actor,key_word,"
-    "haschild,createdate,modifydate,sorttype,inbox,mailtype,mailaddress,account,received,sent,directsend "
-    "from info left join mail on info.mailid=mail.id ");
+} // namespace
 
-FileListRow fileRowFrom(const Query& q) {
+FileListRow ReadFileListColumns(const Query& q) {
     FileListRow r;
     r.id = q.integer(0);
     r.caption = q.text(1);
@@ -122,6 +119,18 @@ FileListRow fileRowFrom(const Query& q) {
     r.sortNumber = qint32(q.integer(12));
     r.inbox = q.text(13);
     r.mailType = q.text(14);
+    return r;
+}
+
+namespace {
+
+const QString kFileRowSelect = QStringLiteral(
+    "select info.id as id,caption,filesize,fullname,fontcolor,readtype,info.hasdelete as hasdelete,actor,key_word,"
+    "haschild,createdate,modifydate,sorttype,inbox,mailtype,mailaddress,account,received,sent,directsend "
+    "from info left join mail on info.mailid=mail.id ");
+
+FileListRow fileRowFrom(const Query& q) {
+    FileListRow r = ReadFileListColumns(q);
     r.mailAddress = q.text(15);
     r.account = q.text(16);
     r.received = dbDateTime(q.value(17));

@@ -110,6 +110,8 @@ struct FileListRow {
 // Live, non-inbox children in sort order, without the outbox and sent folders.
 QList<FileListRow> ListFileRows(Database& db, const QString& parentId);
 std::optional<FileListRow> ReadFileRow(Database& db, const QString& id);
+// The columns the file list and the bin listing share, in their select order (id ... mailtype).
+FileListRow ReadFileListColumns(const Query& q);
 
 // --- Changes -------------------------------------------------------------------------------------
 

@@ -126,25 +126,8 @@ QList<FileListRow> ListBinNodes(Database& db) {
     Query q(db, QStringLiteral("select id,caption,filesize,fullname,fontcolor,readtype,hasdelete,actor,key_word,"
                                "haschild,createdate,modifydate,sorttype,inbox,mailtype from info where hasdelete='Y' "
                                "order by id"));
-    while (q.next()) {
-        FileListRow r;
-        r.id = q.integer(0);
-        r.caption = q.text(1);
-        r.fileSize = q.integer(2);
-        r.fullName = q.text(3);
-        r.fontColor = q.integer(4);
-        r.readType = q.text(5);
-        r.hasDelete = q.text(6);
-        r.actor = q.text(7);
-        r.keywords = q.text(8);
-        r.hasChild = q.text(9);
-        r.created = dbDateTime(q.value(10));
-        r.modified = dbDateTime(q.value(11));
-        r.sortNumber = qint32(q.integer(12));
-        r.inbox = q.text(13);
-        r.mailType = q.text(14);
-        out << r;
-    }
+    while (q.next())
+        out << ReadFileListColumns(q);
     return out;
 }
 
