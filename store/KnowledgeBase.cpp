@@ -156,6 +156,10 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
     const QString user = entry.userText().trimmed();
     Database db;
     if (entry.serverType == 0) {
+        // SQLite files here carry no encryption: accepting a password would promise a protection the
+        // file does not have.
+        if (!password.isEmpty())
+            return fail(QStringLiteral("A file knowledge base cannot be protected by a database password"));
         if (!database.contains(u'.')) database += QStringLiteral(".skm");
         QString folder = server;
         if (!folder.endsWith(u'/')) folder += u'/';

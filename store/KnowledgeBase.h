@@ -35,8 +35,8 @@ QString OpenMessage(const OpenResult& r, const QString& code);
 OpenResult OpenKnowledgeBase(Database& main, Catalogue& catalogue, const QString& name, const QString& code,
                              bool loadUser, bool silent, bool remember, const QString& password);
 
-// Creates an empty SQLite knowledge-base file (and its folder). The database password cannot be
-// enforced by SQLite and is not stored.
+// Creates an empty SQLite knowledge-base file (and its folder). SQLite has no file password: the
+// value is ignored here, and NewKnowledgeBase refuses one.
 bool CreateAccessDatabase(const QString& folder, const QString& fileName, const QString& dbPassword,
                           QString* error = nullptr);
 // "create database" on a server connection; the name is quoted, never pasted as SQL.

@@ -52,6 +52,10 @@ TEST_F(KnowledgeBaseTest, NewFileKnowledgeBaseGetsTheExtensionAndIsListed) {
     EXPECT_EQ(error, QString("Fail cretae database,Please check the database file to have already exsited?"));
     EXPECT_FALSE(NewKnowledgeBase(catalogue_, fileEntry("Third", "third"), "", "pw", &error)); // no administrator
     EXPECT_FALSE(QFile::exists(home_.path() + "/kbs/third.skm"));
+    CatalogueEntry withPassword = fileEntry("Fourth", "fourth");
+    withPassword.password = "secret"; // a protection SQLite files cannot give
+    EXPECT_FALSE(NewKnowledgeBase(catalogue_, withPassword, "boss", "pw", &error));
+    EXPECT_FALSE(QFile::exists(home_.path() + "/kbs/fourth.skm"));
     EXPECT_EQ(catalogue_.entries().size(), 1);
     // A name differing only in letter case is another name.
     EXPECT_TRUE(NewKnowledgeBase(catalogue_, fileEntry("notes", "n2"), "boss", "pw", &error));
