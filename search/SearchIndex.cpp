@@ -188,13 +188,13 @@ bool tableExists(Database& db, const QString& name) {
 
 // Builds the rows past "upto" in batches. Each batch reads and writes inside one write transaction
 // (rows locked on PostgreSQL), so a store operation that changes a row meanwhile is indexed after it.
-bool buildRest(Database& db, const std::atomic<bool>* stop) {
+bool buildRest(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline) {
     const QString select = QStringLiteral("select id,fullname,caption,key_word,content from info where id>:upto "
                                           "order by id limit %1")
                                .arg(kBuildBatch) +
                            dialect::lockRowsClause(db.dialect());
     for (;;) {
-        if (stop && stop->load()) return false;
+        if ((stop && stop->load()) || deadline.hasExpired()) return false;
         Transaction tx(db);
         if (!tx.ok()) return false;
         const qint64 upto = meta(db, QStringLiteral("upto")).toLongLong();
@@ -297,7 +297,7 @@ bool DropSearchIndex(Database& db) {
     return tx.commit();
 }
 
-bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop) {
+bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline) {
     if (SearchIndexExists(db)) {
         bool rebuild = meta(db, QStringLiteral("format")) != kFormat;
         if (!rebuild && isSqlite(db)) {
@@ -310,9 +310,16 @@ bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop) {
     }
     if (!SearchIndexExists(db) && !createTables(db)) return false;
     if (readyState(db)) return true;
-    if (buildRest(db, stop) || (stop && stop->load())) return !(stop && stop->load());
+    const auto interrupted = [&] { return (stop && stop->load()) || deadline.hasExpired(); };
+    if (buildRest(db, stop, deadline)) return true;
+    if (interrupted()) return false; // kept; the next call goes on from here
     // An index that cannot be completed (damaged tables) is made again from scratch, once.
-    return DropSearchIndex(db) && createTables(db) && buildRest(db, stop);
+    return DropSearchIndex(db) && createTables(db) && buildRest(db, stop, deadline);
+}
+
+qint64 SearchIndexBuiltUpTo(Database& db) {
+    if (!SearchIndexExists(db) || readyState(db)) return -1;
+    return meta(db, QStringLiteral("upto")).toLongLong();
 }
 
 bool RebuildSearchIndex(Database& db) {

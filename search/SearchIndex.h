@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -31,7 +32,12 @@ bool SearchIndexReady(Database& db);
 // Creates the index when missing and indexes the rows it does not cover yet, in batches of their own
 // transactions. Returns true when the index is complete; false when stopped or on failure (the work
 // done so far is kept and resumed next time).
-bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop = nullptr);
+// A deadline ends the build early the same way, without counting as a failure.
+bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop = nullptr,
+                       const QDeadlineTimer& deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+// While the first build is under way: the index covers every row with an id up to this one (and the
+// rows changed since through the store). -1 when the index is complete or missing.
+qint64 SearchIndexBuiltUpTo(Database& db);
 // Drops the index and builds it again ("Repair Search Index").
 bool RebuildSearchIndex(Database& db);
 // Drops the index; the next search builds it again.

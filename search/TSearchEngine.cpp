@@ -7,6 +7,7 @@
 #include "store/Nodes.h"
 #include "store/Sql.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentMap>
@@ -138,11 +139,16 @@ void TSearchEngine::run() {
     // Content searches that name a word the index can serve read only the candidate rows, unless they
     // are a large share of the knowledge base.
     std::optional<QList<qint64>> candidates;
+    qint64 tailFrom = -1; // with a partly built index: rows past this id are read by the plain pass
     if (c.includeContent && c.method == TSearchCriteria::Method::Auto &&
         std::any_of(words.include.begin(), words.include.end(), [&](const QString& w) {
             return IndexCanServe(c.matchCase ? FoldCase(w) : w, c.includeFullName);
         })) {
-        if (EnsureSearchIndex(db, &stop_)) {
+        // A first build of a large index takes minutes: each search gives it a little time and uses what
+        // is built so far.
+        const bool ready = EnsureSearchIndex(db, &stop_, QDeadlineTimer(c.indexBuildBudgetMs));
+        const qint64 upto = ready ? -1 : SearchIndexBuiltUpTo(db);
+        if (!stop_.load() && (ready || upto > 0)) {
             QStringList folded;
             for (const QString& w : words.include)
                 folded << (c.matchCase ? FoldCase(w) : w);
@@ -150,6 +156,10 @@ void TSearchEngine::run() {
             const qint64 limit = std::max<qint64>(1, qint64(double(rows) * kIndexShare));
             candidates = SearchIndexCandidates(db, folded, c.includeFullName, limit);
             if (candidates && qint64(candidates->size()) >= limit) candidates.reset();
+            if (candidates && !ready) {
+                candidates->removeIf([&](qint64 id) { return id > upto; });
+                tailFrom = upto;
+            }
         }
         if (stop_.load()) {
             stats_.stopped = true;
@@ -157,10 +167,17 @@ void TSearchEngine::run() {
             return;
         }
     }
-    // The plain pass counts the rows in range first, for its progress.
-    if (!candidates) {
+    // The plain pass counts the rows in range first, for its progress; so does the tail of a partly built
+    // index.
+    if (!candidates || tailFrom >= 0) {
         bool ok = false;
-        const QVariant count = db.scalar(QStringLiteral("select count(id)") + where, cond.params, &ok);
+        Params params = cond.params;
+        QString sql = QStringLiteral("select count(id)") + where;
+        if (tailFrom >= 0) {
+            sql += QStringLiteral(" and id>:tail");
+            params.emplace_back(QStringLiteral(":tail"), tailFrom);
+        }
+        const QVariant count = db.scalar(sql, params, &ok);
         if (!ok) {
             stats_.failed = true;
             finish();
@@ -171,7 +188,8 @@ void TSearchEngine::run() {
     stats_.usedIndex = candidates.has_value();
 
     const QSet<qint64> locked = lockedNodes(db, c.unlockedDocuments);
-    const qint64 total = candidates ? qint64(candidates->size()) : stats_.rangeRows;
+    const qint64 total =
+        candidates ? qint64(candidates->size()) + (tailFrom >= 0 ? stats_.rangeRows : 0) : stats_.rangeRows;
     const bool showProgress = total > 100;
     const qint64 step = total / 25;
     if (showProgress) {
@@ -278,21 +296,28 @@ void TSearchEngine::run() {
 
     const QString select =
         QStringLiteral("select ") + kColumns + (c.includeContent ? QStringLiteral(",content") : QString()) + where;
-    if (!candidates) {
+    // One streaming pass over the rows in range, all of them or those past an id.
+    auto scan = [&](qint64 pastId) {
         Query q(db);
         q.setStreaming(true);
-        q.prepare(select + QStringLiteral(" order by id"));
+        q.prepare(select + (pastId >= 0 ? QStringLiteral(" and id>:tail") : QString()) +
+                  QStringLiteral(" order by id"));
         for (const auto& [k, v] : cond.params)
             q.bind(k, v);
+        if (pastId >= 0) q.bind(QStringLiteral(":tail"), pastId);
         q.exec();
-        readAll(q);
+        return readAll(q);
+    };
+    if (!candidates) {
+        scan(-1);
     } else {
         // Fixed-size id lists keep one statement text, so it is prepared once; short chunks repeat an id.
         QString in;
         for (int i = 0; i < kChunk; ++i)
             in += (i ? QStringLiteral(",:c") : QStringLiteral(":c")) + QString::number(i);
         const QString sql = select + QStringLiteral(" and id in (") + in + QStringLiteral(") order by id");
-        for (qsizetype at = 0; at < candidates->size(); at += kChunk) {
+        bool go = true;
+        for (qsizetype at = 0; go && at < candidates->size(); at += kChunk) {
             Query q(db);
             q.prepare(sql);
             for (const auto& [k, v] : cond.params)
@@ -301,8 +326,9 @@ void TSearchEngine::run() {
                 q.bind(QStringLiteral(":c") + QString::number(i),
                        candidates->at(std::min<qsizetype>(at + i, candidates->size() - 1)));
             q.exec();
-            if (!readAll(q)) break;
+            go = readAll(q);
         }
+        if (go && tailFrom >= 0) scan(tailFrom);
     }
     flush();
     if (showProgress) emit progressVisible(false);

@@ -31,6 +31,8 @@ struct TSearchCriteria {
     // range. Both give the same results in the same order (ascending node id).
     enum class Method { Auto, Scan };
     Method method = Method::Auto;
+    // Time a search gives an index still being built before it searches with what is built so far.
+    qint64 indexBuildBudgetMs = 2000;
 };
 
 // Figures of one finished search.

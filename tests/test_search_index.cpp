@@ -292,6 +292,37 @@ TEST_P(SearchIndexTest, AStoppedFirstBuildResumesAtTheNextSearch) {
     EXPECT_TRUE(SearchIndexReady(db()));
 }
 
+TEST_P(SearchIndexTest, APartlyBuiltIndexServesItsRowsAndTheRestIsScanned) {
+    Corpus corpus(7);
+    QList<qint64> ids;
+    for (int i = 0; i < 300; ++i)
+        ids << AddNode(db(), 0, corpus.caption(), corpus.html(), corpus.chance(0.3) ? corpus.word() : QString());
+    ASSERT_TRUE(EnsureSearchIndex(db()));
+    // As a first build stopped half way leaves it.
+    ASSERT_TRUE(db().exec(QStringLiteral("update zel_search_meta set v=:v where k='upto'"),
+                          {{QStringLiteral(":v"), QString::number(ids[150])}}));
+    ASSERT_TRUE(db().exec(QStringLiteral("update zel_search_meta set v='building' where k='state'")));
+    ASSERT_EQ(SearchIndexBuiltUpTo(db()), ids[150]);
+    // A row past the built part changes its content: found through the scan of the rest.
+    ASSERT_TRUE(WriteDocumentText(db(), QString::number(ids[250]), QStringLiteral("<p>quokka kumquat</p>")));
+    int viaIndex = 0;
+    for (const QString& text : {QStringLiteral("quokka"), QStringLiteral("kumquat fjord"), QStringLiteral("alpha"),
+                                QStringLiteral("meeting -the")}) {
+        TSearchCriteria c;
+        c.text = text;
+        c.includeContent = true;
+        c.indexBuildBudgetMs = 0; // search with what is built
+        const SearchRun hybrid = RunSearch(db().connectionString(), c);
+        c.method = TSearchCriteria::Method::Scan;
+        const SearchRun scan = RunSearch(db().connectionString(), c);
+        EXPECT_EQ(hybrid.ids(), scan.ids()) << text.toStdString();
+        EXPECT_EQ(hybrid.pages, scan.pages) << text.toStdString();
+        viaIndex += hybrid.stats.usedIndex ? 1 : 0;
+    }
+    EXPECT_GT(viaIndex, 0);
+    EXPECT_FALSE(SearchIndexReady(db())) << "a budget of nothing builds nothing";
+}
+
 TEST_P(SearchIndexTest, AFailingIndexNeverFailsTheStoreOperation) {
     const qint64 id = AddNode(db(), 0, QStringLiteral("one"), QStringLiteral("<p>quokka</p>"));
     for (int i = 0; i < 20; ++i)
