@@ -113,7 +113,8 @@ public:
             }
         }
         // Drain what the server still sends so the connection is free again.
-        while (PGresult* r = PQgetResult(conn_)) PQclear(r);
+        while (PGresult* r = PQgetResult(conn_))
+            PQclear(r);
     }
     bool next() override {
         if (!res_) return false;
