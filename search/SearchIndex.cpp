@@ -1,9 +1,8 @@
 #include "search/SearchIndex.h"
 
-#include "platform/CodePage.h"
 #include "platform/Dialect.h"
 #include "search/SearchText.h"
-#include "store/Compression.h"
+#include "store/Content.h"
 #include "store/IndexHooks.h"
 
 #include <QSet>
@@ -29,7 +28,7 @@ struct RowTexts {
 
 RowTexts textsOf(const QString& fullName, const QString& caption, const QString& keywords, const QByteArray& content) {
     RowTexts t;
-    t.body = FoldCase(caption + keywords + StoredContentText(content));
+    t.body = FoldCase(caption + keywords + DecodeStoredContent(content));
     t.lead = t.body.left(kLeadLength);
     t.head = FoldCase(fullName) + t.lead;
     return t;
@@ -275,11 +274,6 @@ bool readyState(Database& db) {
 }
 
 } // namespace
-
-QString StoredContentText(const QByteArray& stored) {
-    if (stored.isEmpty()) return {};
-    return decodeWithBom(DecompressStream(stored));
-}
 
 bool SearchIndexExists(Database& db) {
     return tableExists(db, QStringLiteral("zel_search_meta"));

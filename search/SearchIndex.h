@@ -22,9 +22,6 @@ namespace zel {
 
 constexpr int kLeadLength = 64;
 
-// The text of a stored content value: expanded when compressed, decoded by its byte-order mark.
-QString StoredContentText(const QByteArray& stored);
-
 // True when the index tables exist (complete or still being built).
 bool SearchIndexExists(Database& db);
 // True when the index exists and covers every row.

@@ -4,6 +4,7 @@
 #include "platform/Dialect.h"
 #include "search/SearchIndex.h"
 #include "search/SearchText.h"
+#include "store/Content.h"
 #include "store/Nodes.h"
 #include "store/Sql.h"
 
@@ -221,7 +222,7 @@ void TSearchEngine::run() {
     batch.reserve(kBatch);
     auto match = [&](Row& r) {
         if (!locked.isEmpty() && isLocked(locked, r.id, r.fullPath)) return;
-        QString content = c.includeContent ? StoredContentText(r.stored) : QString();
+        QString content = c.includeContent ? DecodeStoredContent(r.stored) : QString();
         r.stored = QByteArray();
         if (!c.matchCase) content = FoldCase(std::move(content));
         const QString haystack =

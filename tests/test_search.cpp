@@ -8,6 +8,7 @@
 #include "search/SearchText.h"
 #include "search/TSearchPages.h"
 #include "store/Compression.h"
+#include "store/Content.h"
 #include "store/IndexHooks.h"
 #include "store/Nodes.h"
 #include "store/Users.h"
@@ -369,7 +370,7 @@ TEST_P(SearchEngineTest, ExcerptsOfCaptionOnlyHitsAndWithoutContent) {
     // Found by its caption: the excerpt is the start of the folded content (escaped), then red dots.
     SearchRun r = search(words(QStringLiteral("zebra"), true));
     ASSERT_EQ(r.pages.size(), 1);
-    const QString stored = StoredContentText(StoredContent(content)).toLower();
+    const QString stored = DecodeStoredContent(StoredContent(content)).toLower();
     EXPECT_TRUE(r.pages[0].contains(stored.left(200).toHtmlEscaped() + kDots)) << r.pages[0].toStdString();
     // Content search off: only the red dots.
     r = search(words(QStringLiteral("zebra")));
