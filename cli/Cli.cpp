@@ -156,10 +156,7 @@ int runCli(int argc, char** argv) {
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;
-    if (qEnvironmentVariableIsSet("ZEL_PASSWORD")) {
-        cli.password = qEnvironmentVariable("ZEL_PASSWORD");
-        cli.passwordGiven = true;
-    }
+    cli.password = qEnvironmentVariable("ZEL_PASSWORD");
     try {
         // Session options come before the command; --json may stand anywhere.
         QStringList rest;
@@ -179,10 +176,9 @@ int runCli(int argc, char** argv) {
                 cli.kbName = value();
             else if (a == QStringLiteral("-u"))
                 cli.userCode = value();
-            else if (a == QStringLiteral("-p")) {
+            else if (a == QStringLiteral("-p"))
                 cli.password = value();
-                cli.passwordGiven = true;
-            } else if (a == QStringLiteral("--json"))
+            else if (a == QStringLiteral("--json"))
                 cli.json = true;
             else if (a == QStringLiteral("-h") || a == QStringLiteral("--help")) {
                 writeOut(QString::fromUtf8(kUsage));

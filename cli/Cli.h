@@ -47,7 +47,6 @@ class Cli {
 public:
     bool json = false;
     QString kbName, userCode, password;
-    bool passwordGiven = false;
 
     // Opens the session named by -k/-u/-p as the program does: login, upgrade, system folders,
     // user settings. Throws CliError with the system's message on failure.
