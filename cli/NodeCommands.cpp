@@ -7,6 +7,7 @@
 #include "store/Content.h"
 #include "store/Nodes.h"
 #include "store/RecycleBin.h"
+#include "store/Sql.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -120,7 +121,6 @@ int nodeShow(Cli& cli, Database& db, const CliArgs& a) {
     const auto p = ReadNodeProperties(db, id);
     const auto item = ReadNodeItem(db, id);
     if (!p || !item) throw CliError{QStringLiteral("no node %1").arg(id)};
-    auto yn = [](bool b) { return b ? QStringLiteral("Y") : QStringLiteral("N"); };
     cli.printRecord({{QStringLiteral("id"), id},
                      {QStringLiteral("caption"), p->caption},
                      {QStringLiteral("parent"), parentOf(db, id)},
@@ -130,11 +130,11 @@ int nodeShow(Cli& cli, Database& db, const CliArgs& a) {
                      {QStringLiteral("actor"), p->actor},
                      {QStringLiteral("createdate"), dateText(p->created)},
                      {QStringLiteral("modifydate"), dateText(p->modified)},
-                     {QStringLiteral("protected"), yn(p->isProtected)},
-                     {QStringLiteral("hidden"), yn(p->hidden)},
+                     {QStringLiteral("protected"), sql::yn(p->isProtected)},
+                     {QStringLiteral("hidden"), sql::yn(p->hidden)},
                      {QStringLiteral("keywords"), p->keywords},
                      {QStringLiteral("sorttype"), QString::number(p->sortNumber)},
-                     {QStringLiteral("inbox"), yn(p->inbox)},
+                     {QStringLiteral("inbox"), sql::yn(p->inbox)},
                      {QStringLiteral("mailid"), QString::number(p->mailId)},
                      {QStringLiteral("attachments"), QString::number(CountAttachments(db, id))},
                      {QStringLiteral("memo"), p->memo}});

@@ -20,10 +20,6 @@ namespace {
 const QString kCidPrefix = QStringLiteral("link://document/__zel_@cid:/");
 const QString kDocumentPrefix = QStringLiteral("link://document");
 
-qint64 idValue(const QString& id) {
-    return id.trimmed().toLongLong();
-}
-
 QByteArray missingContentPage(const QString& caption) {
     const QStringList lines{QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">"),
                             QStringLiteral("<html>"), QStringLiteral("  <head>"),
@@ -63,7 +59,7 @@ const QString kNotInBin = QStringLiteral("(hasdelete is null or hasdelete<>'Y')"
 bool storeContent(Database& db, const QString& nodeId, const QByteArray& compressed) {
     Transaction tx(db);
     if (!tx.ok()) return false;
-    const qint64 id = idValue(nodeId);
+    const qint64 id = sql::idValue(nodeId);
     if (db.scalar(QStringLiteral("select count(*) from info where id=:id"), {{QStringLiteral(":id"), id}})
             .toLongLong() == 0)
         return false;
@@ -89,7 +85,7 @@ QByteArray ReadDocumentContent(Database& db, const QString& nodeId, QString* sta
     QByteArray out;
     {
         Query q(db, QStringLiteral("select caption,content from info where id=:id"),
-                {{QStringLiteral(":id"), idValue(nodeId)}});
+                {{QStringLiteral(":id"), sql::idValue(nodeId)}});
         if (q.next()) {
             caption = q.text(0);
             const QByteArray stored = q.value(1).toByteArray();
@@ -160,7 +156,7 @@ QString SaveAttachmentFromStream(Database& db, const QByteArray& data, const QSt
     const QByteArray stored = attachmentForm(fileName, data);
     // A blob that cannot be made fails the store; no row with size 0 is left behind.
     if (!data.isEmpty() && stored.isEmpty()) return {};
-    const qint64 node = idValue(nodeId);
+    const qint64 node = sql::idValue(nodeId);
     Transaction tx(db);
     if (!tx.ok()) return {};
     if (db.scalar(QStringLiteral("select count(*) from info where id=:id"), {{QStringLiteral(":id"), node}})
@@ -210,7 +206,7 @@ QByteArray ReadAttachmentByName(Database& db, const QString& nodeId, const QStri
     Query q(db,
             QStringLiteral("select document from accessories where infoid=:id and ") + nameCondition(db) +
                 QStringLiteral(" and ") + kNotInBin + QStringLiteral(" order by id"),
-            {{QStringLiteral(":id"), idValue(nodeId)}, {QStringLiteral(":filename"), fileName}});
+            {{QStringLiteral(":id"), sql::idValue(nodeId)}, {QStringLiteral(":filename"), fileName}});
     if (!q.next()) return missingAttachmentPage();
     if (found) *found = true;
     return attachmentBytes(fileName, q.value(0).toByteArray());
@@ -244,34 +240,34 @@ QString FindAttachmentId(Database& db, const QString& nodeId, const QString& fil
     Query q(db,
             QStringLiteral("select id from accessories where infoid=:id and ") + nameCondition(db) +
                 QStringLiteral(" and ") + kNotInBin + QStringLiteral(" order by id"),
-            {{QStringLiteral(":id"), idValue(nodeId)}, {QStringLiteral(":filename"), fileName}});
+            {{QStringLiteral(":id"), sql::idValue(nodeId)}, {QStringLiteral(":filename"), fileName}});
     return q.next() ? QString::number(q.integer(0)) : QString();
 }
 
 QString GetAttachmentFileName(Database& db, const QString& attachmentId) {
     if (attachmentId.trimmed().isEmpty()) return {};
     Query q(db, QStringLiteral("select filename from accessories where id=:id and ") + kNotInBin,
-            {{QStringLiteral(":id"), idValue(attachmentId)}});
+            {{QStringLiteral(":id"), sql::idValue(attachmentId)}});
     return q.next() ? q.text(0) : QString();
 }
 
 QString GetAttachmentNodeId(Database& db, const QString& attachmentId) {
     Query q(db, QStringLiteral("select infoid from accessories where id=:id"),
-            {{QStringLiteral(":id"), idValue(attachmentId)}});
+            {{QStringLiteral(":id"), sql::idValue(attachmentId)}});
     return q.next() ? QString::number(q.integer(0)) : QStringLiteral("0");
 }
 
 int CountAttachments(Database& db, const QString& nodeId) {
     return int(db.scalar(QStringLiteral("select count(*) from accessories where infoid=:infoid and ") + sql::live(),
-                         {{QStringLiteral(":infoid"), idValue(nodeId)}})
+                         {{QStringLiteral(":infoid"), sql::idValue(nodeId)}})
                    .toLongLong());
 }
 
 bool IsAttachmentNameTaken(Database& db, const QString& nodeId, const QString& excludedId, const QString& fileName) {
     return db.scalar(QStringLiteral("select count(*) from accessories where infoid=:id and id<>:excluded and ") +
                          nameCondition(db) + QStringLiteral(" and ") + sql::live(),
-                     {{QStringLiteral(":id"), idValue(nodeId)},
-                      {QStringLiteral(":excluded"), idValue(excludedId)},
+                     {{QStringLiteral(":id"), sql::idValue(nodeId)},
+                      {QStringLiteral(":excluded"), sql::idValue(excludedId)},
                       {QStringLiteral(":filename"), fileName}})
                .toLongLong() > 0;
 }
@@ -279,18 +275,18 @@ bool IsAttachmentNameTaken(Database& db, const QString& nodeId, const QString& e
 bool RenameAttachment(Database& db, const QString& attachmentId, const QString& newFileName) {
     if (attachmentId.trimmed().isEmpty()) return false;
     return db.exec(QStringLiteral("update accessories set filename=:filename where id=:id"),
-                   {{QStringLiteral(":filename"), newFileName}, {QStringLiteral(":id"), idValue(attachmentId)}});
+                   {{QStringLiteral(":filename"), newFileName}, {QStringLiteral(":id"), sql::idValue(attachmentId)}});
 }
 
 bool MoveAttachment(Database& db, const QString& attachmentId, const QString& targetNodeId) {
-    return db.exec(
-        QStringLiteral("update accessories set infoid=:infoid where id=:fileid"),
-        {{QStringLiteral(":infoid"), idValue(targetNodeId)}, {QStringLiteral(":fileid"), idValue(attachmentId)}});
+    return db.exec(QStringLiteral("update accessories set infoid=:infoid where id=:fileid"),
+                   {{QStringLiteral(":infoid"), sql::idValue(targetNodeId)},
+                    {QStringLiteral(":fileid"), sql::idValue(attachmentId)}});
 }
 
 bool DeleteAttachment(Database& db, const QString& attachmentId) {
     return db.exec(QStringLiteral("update accessories set hasdelete='D' where id=:fileid"),
-                   {{QStringLiteral(":fileid"), idValue(attachmentId)}});
+                   {{QStringLiteral(":fileid"), sql::idValue(attachmentId)}});
 }
 
 QString AttachmentSizeText(qint64 bytes) {
@@ -306,7 +302,7 @@ QList<AttachmentItem> FillAttachmentList(Database& db, const QString& nodeId) {
         QStringLiteral("select id,filename,filesize,lasttime,createtime,hasdelete from accessories where infoid=:id "
                        "and ") +
             sql::live() + QStringLiteral(" order by id"),
-        {{QStringLiteral(":id"), idValue(nodeId)}});
+        {{QStringLiteral(":id"), sql::idValue(nodeId)}});
     while (q.next()) {
         AttachmentItem a;
         a.id = q.integer(0);

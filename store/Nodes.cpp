@@ -51,12 +51,6 @@ qint64 charLength(const QString& s) {
 bool isBlank(const QString& id) {
     return id.trimmed().isEmpty();
 }
-qint64 idValue(const QString& id) {
-    return id.trimmed().toLongLong();
-}
-QString yn(bool b) {
-    return b ? QStringLiteral("Y") : QStringLiteral("N");
-}
 
 Params subtreeParams(Database& db, const QString& idPath) {
     return {{QStringLiteral(":pfx"), dialect::prefixPattern(db.dialect(), idPath)}};
@@ -189,7 +183,8 @@ ChildPrefixes GetChildPrefixes(Database& db, const QString& parentId) {
 }
 
 QString GetNodeCaption(Database& db, const QString& id) {
-    return db.scalar(QStringLiteral("select caption from info where id=:id"), {{QStringLiteral(":id"), idValue(id)}})
+    return db
+        .scalar(QStringLiteral("select caption from info where id=:id"), {{QStringLiteral(":id"), sql::idValue(id)}})
         .toString();
 }
 
@@ -237,8 +232,8 @@ bool IsSiblingCaptionTaken(Database& db, const QString& parentId, const QString&
         db.scalar(QStringLiteral("select count(*) from info where parentnode=:parent and id<>:excluded and ") +
                       dialect::ciEquals(db.dialect(), QStringLiteral("caption"), QStringLiteral(":caption")) +
                       QStringLiteral(" and ") + sql::live(),
-                  {{QStringLiteral(":parent"), idValue(parentId)},
-                   {QStringLiteral(":excluded"), isBlank(excludedId) ? qint64(0) : idValue(excludedId)},
+                  {{QStringLiteral(":parent"), sql::idValue(parentId)},
+                   {QStringLiteral(":excluded"), isBlank(excludedId) ? qint64(0) : sql::idValue(excludedId)},
                    {QStringLiteral(":caption"), cleanCaption(caption)}});
     return n.toLongLong() > 0;
 }
@@ -256,17 +251,17 @@ int MaxSortNumber(Database& db, const QString& parentId) {
     bool ok = false;
     const QVariant v =
         db.scalar(QStringLiteral("select Max(sorttype) from info Where parentnode=:id and ") + sql::live(),
-                  {{QStringLiteral(":id"), idValue(parentId)}}, &ok);
+                  {{QStringLiteral(":id"), sql::idValue(parentId)}}, &ok);
     return ok ? int(v.toLongLong()) : 0;
 }
 
 bool IsInboxNode(Database& db, const QString& id) {
-    return db.scalar(QStringLiteral("select inbox from info where id=:id"), {{QStringLiteral(":id"), idValue(id)}})
+    return db.scalar(QStringLiteral("select inbox from info where id=:id"), {{QStringLiteral(":id"), sql::idValue(id)}})
                .toString() == QStringLiteral("Y");
 }
 
 QString GetMailId(Database& db, const QString& id) {
-    Query q(db, QStringLiteral("select mailid from info where id=:id"), {{QStringLiteral(":id"), idValue(id)}});
+    Query q(db, QStringLiteral("select mailid from info where id=:id"), {{QStringLiteral(":id"), sql::idValue(id)}});
     if (!q.next()) return kRoot;
     return QString::number(q.integer(0));
 }
@@ -307,14 +302,14 @@ QList<NodeItem> ListChildren(Database& db, const QString& parentId, const Passwo
 
 std::optional<NodeItem> ReadNodeItem(Database& db, const QString& id) {
     Query q(db, QStringLiteral("select ") + kItemColumns + QStringLiteral(" from info where id=:id"),
-            {{QStringLiteral(":id"), idValue(id)}});
+            {{QStringLiteral(":id"), sql::idValue(id)}});
     if (!q.next()) return std::nullopt;
     return nodeItemFrom(q);
 }
 
 QList<FileListRow> ListFileRows(Database& db, const QString& parentId) {
     Params p = systemFolderParams();
-    p.emplace_back(QStringLiteral(":parentid"), idValue(parentId));
+    p.emplace_back(QStringLiteral(":parentid"), sql::idValue(parentId));
     QList<FileListRow> out;
     Query q(db,
             kFileRowSelect + QStringLiteral("where parentnode=:parentid") + fileRowConditions() +
@@ -327,7 +322,7 @@ QList<FileListRow> ListFileRows(Database& db, const QString& parentId) {
 
 std::optional<FileListRow> ReadFileRow(Database& db, const QString& id) {
     Params p = systemFolderParams();
-    p.emplace_back(QStringLiteral(":id"), idValue(id));
+    p.emplace_back(QStringLiteral(":id"), sql::idValue(id));
     Query q(db, kFileRowSelect + QStringLiteral("where info.id=:id") + fileRowConditions(), p);
     if (!q.next()) return std::nullopt;
     return fileRowFrom(q);
@@ -383,8 +378,8 @@ QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parent
             "fullpath,fullname,sorttype,mailtype,actor,content) values ('N',:caption,:haspassword,:hashide,"
             "'N',:now,:now,:parent,:fullpath,:fullname,:sorttype,:mailtype,:actor,:content) returning id"),
         {{QStringLiteral(":caption"), caption.isEmpty() ? QVariant() : QVariant(caption)},
-         {QStringLiteral(":haspassword"), yn(rec.isProtected)},
-         {QStringLiteral(":hashide"), yn(rec.hidden)},
+         {QStringLiteral(":haspassword"), sql::yn(rec.isProtected)},
+         {QStringLiteral(":hashide"), sql::yn(rec.hidden)},
          {QStringLiteral(":now"), now},
          {QStringLiteral(":parent"), parent.toLongLong()},
          {QStringLiteral(":fullpath"), fullpath},
@@ -401,7 +396,7 @@ QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parent
 
 bool RenameNode(Database& db, const QString& newCaption, const QString& id) {
     if (isBlank(id)) return false;
-    const qint64 nid = idValue(id);
+    const qint64 nid = sql::idValue(id);
     const QString caption = cleanCaption(newCaption);
     Transaction tx(db);
     if (!tx.ok()) return false;
@@ -427,7 +422,7 @@ bool RenameNode(Database& db, const QString& newCaption, const QString& id) {
 
 int MoveNode(Database& db, const QString& newParentId, const QString& id) {
     if (isBlank(id) || isBlank(newParentId)) return 0;
-    const qint64 nid = idValue(id);
+    const qint64 nid = sql::idValue(id);
     const QString parent = newParentId.trimmed();
     Transaction tx(db);
     if (!tx.ok()) return 0;
@@ -476,10 +471,10 @@ std::optional<CopiedNode> CopyNodeRecord(Database& db, bool copyChildFlag, const
                     h +
                     QStringLiteral("haszip,filesize,createdate,modifydate,key_word,content from info where id=:source "
                                    "returning id,caption"),
-                {{QStringLiteral(":parent"), idValue(newParentId)},
+                {{QStringLiteral(":parent"), sql::idValue(newParentId)},
                  {QStringLiteral(":fullpath"), parentPrefixes.path},
                  {QStringLiteral(":fullname"), parentPrefixes.name},
-                 {QStringLiteral(":source"), idValue(sourceId)}});
+                 {QStringLiteral(":source"), sql::idValue(sourceId)}});
         if (!q.next()) return std::nullopt;
         newId = q.integer(0);
         caption = q.text(1);
@@ -491,7 +486,7 @@ std::optional<CopiedNode> CopyNodeRecord(Database& db, bool copyChildFlag, const
                 "document) select 'N',cast(:newid as bigint),filename,filesize,haszip,createtime,lasttime,document "
                 "from accessories where infoid=:source and ") +
                 sql::live(),
-            {{QStringLiteral(":newid"), newId}, {QStringLiteral(":source"), idValue(sourceId)}}))
+            {{QStringLiteral(":newid"), newId}, {QStringLiteral(":source"), sql::idValue(sourceId)}}))
         return std::nullopt;
     const QString sid = QString::number(newId);
     return CopiedNode{sid, {parentPrefixes.name + caption + u'/', parentPrefixes.path + sid + u'/'}};
@@ -507,7 +502,7 @@ QString CopySubtree(Database& db, bool withChildren, const QString& targetId, co
     QString sourceHasChild;
     {
         Query q(db, QStringLiteral("select id,haschild from info where id=:id"),
-                {{QStringLiteral(":id"), idValue(sourceId)}});
+                {{QStringLiteral(":id"), sql::idValue(sourceId)}});
         if (!q.next()) return {};
         sourceHasChild = q.text(1);
     }
@@ -517,7 +512,7 @@ QString CopySubtree(Database& db, bool withChildren, const QString& targetId, co
         qint64 source;
         qsizetype parent; // index of the parent's item, -1 for the top node
     };
-    QList<Item> items{{idValue(sourceId), -1}};
+    QList<Item> items{{sql::idValue(sourceId), -1}};
     if (withChildren && sourceHasChild == QStringLiteral("Y")) {
         QList<qsizetype> pending{0};
         QSet<qint64> seen{items[0].source};
@@ -567,11 +562,11 @@ bool RefreshHasChild(Database& db, const QString& id) {
     if (isBlank(id)) return false;
     bool ok = false;
     const qint64 n = db.scalar(QStringLiteral("select count(id) from info where parentnode=:id and ") + sql::live(),
-                               {{QStringLiteral(":id"), idValue(id)}}, &ok)
+                               {{QStringLiteral(":id"), sql::idValue(id)}}, &ok)
                          .toLongLong();
     if (!ok) return false;
     if (!db.exec(QStringLiteral("update info set haschild=:flag where id=:id"),
-                 {{QStringLiteral(":flag"), yn(n > 0)}, {QStringLiteral(":id"), idValue(id)}}))
+                 {{QStringLiteral(":flag"), sql::yn(n > 0)}, {QStringLiteral(":id"), sql::idValue(id)}}))
         return false;
     return n > 0;
 }
@@ -580,7 +575,7 @@ std::optional<Tinfoproperty> ReadNodeProperties(Database& db, const QString& id)
     Query q(db,
             QStringLiteral("select id,caption,actor,fullname,createdate,modifydate,haspassword,hashide,key_word,"
                            "sorttype,inbox,mailid,mailtype,memotext from info where id=:id"),
-            {{QStringLiteral(":id"), idValue(id)}});
+            {{QStringLiteral(":id"), sql::idValue(id)}});
     if (!q.next()) return std::nullopt;
     Tinfoproperty r;
     r.caption = q.text(1);
@@ -607,13 +602,13 @@ bool UpdateNodeProperties(Database& db, const Tinfoproperty& rec, const QString&
     if (!tx.ok()) return false;
     if (!db.exec(QStringLiteral("update info set haspassword=:haspassword,hashide=:hashide,key_word=:keyword "
                                 "where id=:id"),
-                 {{QStringLiteral(":haspassword"), yn(rec.isProtected)},
-                  {QStringLiteral(":hashide"), yn(rec.hidden)},
+                 {{QStringLiteral(":haspassword"), sql::yn(rec.isProtected)},
+                  {QStringLiteral(":hashide"), sql::yn(rec.hidden)},
                   {QStringLiteral(":keyword"), rec.keywords.isEmpty() ? QStringLiteral(" ") : rec.keywords},
-                  {QStringLiteral(":id"), idValue(id)}}))
+                  {QStringLiteral(":id"), sql::idValue(id)}}))
         return false;
     if (!SetMemoText(db, id, rec.memo)) return false;
-    SearchIndexNodesChanged(db, {idValue(id)});
+    SearchIndexNodesChanged(db, {sql::idValue(id)});
     return tx.commit();
 }
 
@@ -624,36 +619,36 @@ bool SetMemoText(Database& db, const QString& id, const QString& text) {
         if (!lines.endsWith(QStringLiteral("\r\n"))) lines += QStringLiteral("\r\n");
     }
     return db.exec(QStringLiteral("update info set memotext=:memo where id=:id"),
-                   {{QStringLiteral(":memo"), encodeUtf16LeWithBom(lines)}, {QStringLiteral(":id"), idValue(id)}});
+                   {{QStringLiteral(":memo"), encodeUtf16LeWithBom(lines)}, {QStringLiteral(":id"), sql::idValue(id)}});
 }
 
 bool SetNodeSortNumber(Database& db, const QString& id, int number) {
     return db.exec(QStringLiteral("update info set sorttype=:sorttype where id=:id"),
-                   {{QStringLiteral(":sorttype"), number}, {QStringLiteral(":id"), idValue(id)}});
+                   {{QStringLiteral(":sorttype"), number}, {QStringLiteral(":id"), sql::idValue(id)}});
 }
 
 bool SetReadMark(Database& db, const QString& id, bool read) {
     return db.exec(QStringLiteral("update info set readtype=:readtype where id=:id"),
-                   {{QStringLiteral(":readtype"), yn(read)}, {QStringLiteral(":id"), idValue(id)}});
+                   {{QStringLiteral(":readtype"), sql::yn(read)}, {QStringLiteral(":id"), sql::idValue(id)}});
 }
 
 bool SetFontColor(Database& db, const QString& id, qint64 colour) {
     return db.exec(QStringLiteral("update info set fontcolor=:fontcolor where id=:id"),
-                   {{QStringLiteral(":fontcolor"), colour}, {QStringLiteral(":id"), idValue(id)}});
+                   {{QStringLiteral(":fontcolor"), colour}, {QStringLiteral(":id"), sql::idValue(id)}});
 }
 
 bool SetDocumentPassword(Database& db, const QString& id, const QString& password) {
     return db.exec(QStringLiteral("update info set d_password=:password where id=:id"),
                    {{QStringLiteral(":password"), password.isEmpty() ? QString() : HashPassword(password)},
-                    {QStringLiteral(":id"), idValue(id)}});
+                    {QStringLiteral(":id"), sql::idValue(id)}});
 }
 
 bool SetInboxFlag(Database& db, const QString& id) {
     const bool inbox = db.scalar(QStringLiteral("select count(*) from mailinfo where incomingid=:id"),
-                                 {{QStringLiteral(":id"), idValue(id)}})
+                                 {{QStringLiteral(":id"), sql::idValue(id)}})
                            .toLongLong() > 0;
     db.exec(QStringLiteral("update info set inbox=:inbox where id=:id"),
-            {{QStringLiteral(":inbox"), yn(inbox)}, {QStringLiteral(":id"), idValue(id)}});
+            {{QStringLiteral(":inbox"), sql::yn(inbox)}, {QStringLiteral(":id"), sql::idValue(id)}});
     return inbox;
 }
 
@@ -661,7 +656,7 @@ bool CheckDocumentPassword(Database& db, const QString& id, const PasswordPrompt
     QString caption, stored;
     {
         Query q(db, QStringLiteral("select caption,d_password from info where id=:id"),
-                {{QStringLiteral(":id"), idValue(id)}});
+                {{QStringLiteral(":id"), sql::idValue(id)}});
         if (!q.next()) return true;
         caption = q.text(0);
         stored = q.text(1).trimmed();
@@ -673,7 +668,7 @@ bool CheckDocumentPassword(Database& db, const QString& id, const PasswordPrompt
     const std::optional<QString> typed = prompt(GetString(41332), text);
     if (!typed || !VerifyPassword(stored, *typed)) return false;
     // Given once, the password opens the document for the rest of the session, search included.
-    RememberDocumentUnlocked(idValue(id));
+    RememberDocumentUnlocked(sql::idValue(id));
     return true;
 }
 

@@ -15,6 +15,16 @@ inline QString live(const QString& table) {
     return QStringLiteral("(%1.hasdelete is null or (%1.hasdelete<>'Y' and %1.hasdelete<>'D'))").arg(table);
 }
 
+// The text of a one-character flag column.
+inline QString yn(bool b) {
+    return b ? QStringLiteral("Y") : QStringLiteral("N");
+}
+
+// A node or row id as it travels between operations (decimal text, blanks around it allowed).
+inline qint64 idValue(const QString& id) {
+    return id.trimmed().toLongLong();
+}
+
 // Placeholders ":i0,:i1,..." for the ids of an "in (...)" list; the values go into params.
 inline QString inList(const QList<qint64>& ids, Params& params) {
     QString out;

@@ -4,13 +4,11 @@
 #include "shell/Strings.h"
 #include "store/Nodes.h"
 #include "store/PasswordHash.h"
+#include "store/Sql.h"
 
 namespace zel {
 
 namespace {
-QString yn(bool b) {
-    return b ? QStringLiteral("Y") : QStringLiteral("N");
-}
 QString codeMatch(Database& db) {
     return dialect::ciEquals(db.dialect(), QStringLiteral("u_code"), QStringLiteral(":code"));
 }
@@ -141,7 +139,7 @@ bool SetUserSortOrder(Database& db, int sortOrder) {
 
 bool SetShowWelcome(Database& db, const QString& code, bool show) {
     if (!db.exec(QStringLiteral("update userinfo set showwelcome=:showwelcome Where ") + codeMatch(db),
-                 {{QStringLiteral(":showwelcome"), yn(show)}, {QStringLiteral(":code"), code}}))
+                 {{QStringLiteral(":showwelcome"), sql::yn(show)}, {QStringLiteral(":code"), code}}))
         return false;
     CurrentUser().showWelcome = show;
     return true;
@@ -172,11 +170,11 @@ bool SaveUserSettings(Database& db) {
                        codeMatch(db),
                    {{QStringLiteral(":sorttype"), u.sortOrder},
                     {QStringLiteral(":indexcontent"), u.defaultDocument.trimmed().toLongLong()},
-                    {QStringLiteral(":showhide"), yn(u.showHidden)},
-                    {QStringLiteral(":haspassword"), yn(u.hasPassword)},
+                    {QStringLiteral(":showhide"), sql::yn(u.showHidden)},
+                    {QStringLiteral(":haspassword"), sql::yn(u.hasPassword)},
                     {QStringLiteral(":logincount"), u.loginCount + 1},
-                    {QStringLiteral(":showwelcome"), yn(u.showWelcome)},
-                    {QStringLiteral(":mailatlogin"), yn(u.mailAtLogin)},
+                    {QStringLiteral(":showwelcome"), sql::yn(u.showWelcome)},
+                    {QStringLiteral(":mailatlogin"), sql::yn(u.mailAtLogin)},
                     {QStringLiteral(":background"), u.background},
                     {QStringLiteral(":exefile"), u.externalEditor},
                     {QStringLiteral(":marktime"), u.markTime},
