@@ -60,6 +60,10 @@ public:
     // Bytes as they are (document content, attachment data).
     void writeRaw(const QByteArray& bytes) const;
 
+    // Runs work (which throws CliError on failure) as one transaction. A transaction the server broke
+    // off for a deadlock or a serialization failure is run again, a few times at most.
+    void write(Database& db, const std::function<void()>& work);
+
 private:
     bool open_ = false;
 };
