@@ -4,7 +4,9 @@
 #include "store/Compression.h"
 #include "store/FieldText.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QtEndian>
@@ -219,6 +221,7 @@ namespace {
 // Held while the catalogue is read, changed and written, so that writers never lose each other's
 // entries. A lock left by a process that died is taken over.
 bool lockCatalogue(QLockFile& lock, QString* error) {
+    QDir().mkpath(QFileInfo(lock.fileName()).absolutePath());
     lock.setStaleLockTime(30000);
     if (lock.tryLock(60000)) return true;
     if (error) *error = QStringLiteral("the catalogue is locked by another program (%1)").arg(lock.fileName());

@@ -19,6 +19,7 @@ TMainData& MainData() {
 
 bool TMainData::loadCatalogue() {
     // Files made with looser modes by older builds are tightened at every start.
+    ensureHomeFolder();
     secureHomeFolder();
     return catalogue.LoadCatalogue(catalogueFilePath());
 }
