@@ -194,8 +194,12 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
                 QString folder = server;
                 if (!folder.endsWith(u'/')) folder += u'/';
                 QString detail;
+                // The message asks whether the file exists; any other reason (a folder that cannot be
+                // written) is named after it.
                 if (!CreateAccessDatabase(folder, database, password, &detail))
-                    return refuse(GetString(40708) + QStringLiteral(" (") + detail + u')');
+                    return refuse(QFile::exists(folder + database)
+                                      ? GetString(40708)
+                                      : GetString(40708) + QStringLiteral(" (") + detail + u')');
                 const bool ok = TryConnect(db, 0, folder, password, user, database) &&
                                 CreateSchema(db, adminCode.trimmed(), adminPassword);
                 db.close();
