@@ -31,16 +31,17 @@ QHash<QString, Registered>& commands() {
 }
 
 // Control characters from stored text would drive the terminal (an ESC in a caption can rewrite the
-// screen): they are shown as "\xHH" ("\uHHHH" for C1). Tabs, line ends and CR LF pairs stay.
+// screen): they are shown as "\xHH" ("\uHHHH" for DEL and C1, which JSON output leaves raw: that form is
+// also JSON's own escape). Tabs, line ends and CR LF pairs stay.
 QString escapeControls(const QString& s) {
     QString out;
     out.reserve(s.size());
     for (qsizetype i = 0; i < s.size(); ++i) {
         const char16_t c = s[i].unicode();
         const bool keep = c == u'\t' || c == u'\n' || (c == u'\r' && i + 1 < s.size() && s[i + 1] == u'\n');
-        if ((c < 0x20 && !keep) || c == 0x7F)
+        if (c < 0x20 && !keep)
             out += QStringLiteral("\\x%1").arg(int(c), 2, 16, QLatin1Char('0'));
-        else if (c >= 0x80 && c < 0xA0)
+        else if (c >= 0x7F && c < 0xA0)
             out += QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0'));
         else
             out += s[i];

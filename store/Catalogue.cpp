@@ -4,11 +4,13 @@
 #include "store/Compression.h"
 #include "store/FieldText.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
+#include <QThread>
 #include <QtEndian>
 #include <cstring>
 
@@ -223,7 +225,14 @@ namespace {
 bool lockCatalogue(QLockFile& lock, QString* error) {
     QDir().mkpath(QFileInfo(lock.fileName()).absolutePath());
     lock.setStaleLockTime(30000);
-    if (lock.tryLock(60000)) return true;
+    // Short, steady waits: QLockFile's own doubles its pause up to seconds, while a holder keeps the
+    // lock for a moment only.
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        if (lock.tryLock(0)) return true;
+        if (lock.error() != QLockFile::LockFailedError) break;
+        QThread::msleep(20);
+    }
     if (error) *error = QStringLiteral("the catalogue is locked by another program (%1)").arg(lock.fileName());
     return false;
 }

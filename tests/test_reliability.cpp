@@ -12,6 +12,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -475,11 +478,13 @@ TEST_F(FileKb, ContentInputIsDecodedByItsDeclarationOrRefused) {
 }
 
 TEST_F(FileKb, FileNamesStayInTheirFolderAndOpeningFailuresSayWhy) {
+    // The place "../../escape" would reach stays inside this test's home.
+    const QString folder = home_.path() + QStringLiteral("/a/b/kbs");
     const CliRun escape =
-        run({"kb", "new", "e", "--folder", dataFolder(), "--file", "../../escape", "--admin", "admin"}, false);
+        run({"kb", "new", "e", "--folder", folder, "--file", "../../escape", "--admin", "admin"}, false);
     EXPECT_EQ(escape.status, 1);
     EXPECT_TRUE(escape.err.contains(QStringLiteral("must not contain a folder"))) << escape.err.toStdString();
-    EXPECT_FALSE(QFile::exists(dataFolder() + QStringLiteral("../../escape")));
+    EXPECT_FALSE(QFile::exists(home_.path() + QStringLiteral("/a/escape")));
     EXPECT_FALSE(run({"kb", "list"}, false).out.contains(QStringLiteral("e\t0")));
 
     // Not a database, a database of something else, a missing file: each says so after the
@@ -496,7 +501,7 @@ TEST_F(FileKb, FileNamesStayInTheirFolderAndOpeningFailuresSayWhy) {
 
 TEST_F(FileKb, ControlCharactersAreEscapedInTextOutput) {
     const QString a = ok({"node", "add", "0", QStringLiteral("A\x1B[2J\x07z")});
-    ok({"node", "add", "0", QStringLiteral("B\u009B31m")});
+    ok({"node", "add", "0", QStringLiteral("B\u009B31m\u007F")});
     for (const QStringList& args :
          {QStringList{"node", "ls", "0"}, QStringList{"node", "show", a}, QStringList{"search", "z"}}) {
         const CliRun r = run(args);
@@ -507,8 +512,16 @@ TEST_F(FileKb, ControlCharactersAreEscapedInTextOutput) {
             EXPECT_TRUE(r.out.contains(QStringLiteral("A\\x1b[2J\\x07z"))) << r.out.toStdString();
         }
     }
-    EXPECT_TRUE(run({"node", "ls", "0"}).out.contains(QStringLiteral("B\\u009b31m")));
-    EXPECT_TRUE(run({"--json", "node", "ls", "0"}).out.contains(QStringLiteral("A\\u001b[2J\\u0007z")));
+    EXPECT_TRUE(run({"node", "ls", "0"}).out.contains(QStringLiteral("B\\u009b31m\\u007f")));
+    const QString json = run({"--json", "node", "ls", "0"}).out;
+    EXPECT_TRUE(json.contains(QStringLiteral("A\\u001b[2J\\u0007z")));
+    // Still JSON, with the captions as stored.
+    const QJsonArray rows = QJsonDocument::fromJson(json.toUtf8()).array();
+    QStringList captions;
+    for (const QJsonValue& row : rows)
+        captions << row.toObject().value(QStringLiteral("caption")).toString();
+    EXPECT_TRUE(captions.contains(QStringLiteral("A\x1B[2J\x07z"))) << json.toStdString();
+    EXPECT_TRUE(captions.contains(QStringLiteral("B\u009B31m\u007F"))) << json.toStdString();
 }
 
 } // namespace
