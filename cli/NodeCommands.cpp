@@ -101,6 +101,7 @@ void refuseBinTarget(Database& db, const QString& target) {
     QList<qint64> chain;
     for (const QString& part : GetChildPath(db, target).split(u'/', Qt::SkipEmptyParts))
         chain << part.toLongLong();
+    if (chain.isEmpty()) throw CliError{QStringLiteral("no node %1").arg(target)};
     Params p;
     const QString list = sql::inList(chain, p);
     const qint64 live =

@@ -415,6 +415,18 @@ bool UpgradeSchema(Database& db, const Progress& progress) {
     if (db.transactionDepth() == 0 && SchemaIsCurrent(db)) return true;
     Transaction tx(db);
     if (!tx.ok()) return false;
+    // One upgrade at a time: programs started together on a new knowledge base would otherwise each
+    // make the system folders. SQLite's write transaction already excludes the others.
+    if (db.dialect() == Dialect::Postgres &&
+        !db.exec(QStringLiteral("select pg_advisory_xact_lock(:key)"), {{QStringLiteral(":key"), qint64(0x7A656C01)}}))
+        return false;
+    {
+        // Done meanwhile by the one that held the lock. A failed probe must not end the transaction.
+        Transaction probe(db);
+        const bool current = SchemaIsCurrent(db);
+        probe.commit();
+        if (current) return tx.commit();
+    }
     bool needed = true;
     bool hasOutbox = false;
     {
