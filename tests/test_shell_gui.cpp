@@ -9,6 +9,7 @@
 #include "shell/Strings.h"
 #include "shell/TcnResourceManager.h"
 #include "shell/ui/Commands.h"
+#include "shell/ui/TBookmarkPage.h"
 #include "shell/ui/TFrmBaseProperty.h"
 #include "shell/ui/TFrmDataLink.h"
 #include "shell/ui/TFrmFirstRun.h"
@@ -361,7 +362,9 @@ TEST_F(ShellGuiTest, SecondInstanceRaisesTheFirstAndExits) {
     TFrmMain w;
     w.setConfirmExit(false);
     QObject::connect(&first, &SingleInstance::restoreRequested, &w, &TFrmMain::WMRestApp);
-    // Only the frame is under test: no login timer.
+    // Only the frame is under test: the first-run wizard that the login timer brings is closed.
+    ModalDriver driver;
+    driver.onDialog = [](QWidget* d) { d->close(); };
     w.show();
     w.showMinimized();
     ASSERT_TRUE(waitUntil([&] { return w.isMinimized(); }, 5000));
@@ -675,6 +678,53 @@ TEST_F(ShellGuiTest, UserManagementNeedsAnAdministrator) {
     driver.onDialog = nullptr;
     w.command(QStringLiteral("btnUser"))->trigger();
     EXPECT_EQ(driver.messages, QStringList{GetString(40338)});
+    w.close();
+}
+
+TEST_F(ShellGuiTest, BookmarksOfTheSessionUser) {
+    makeDefaultKnowledgeBase(QString());
+    RuntimeSettings().catalogueName = GetString(40406);
+    RuntimeSettings().userCode = QStringLiteral("admin");
+    ModalDriver driver;
+    driver.onDialog = [&](QWidget* d) {
+        if (auto* login = qobject_cast<TFrmLogin*>(d)) login->btnOKClick();
+    };
+    TFrmMain w;
+    w.setConfirmExit(false);
+    ASSERT_TRUE(w.runLoginDialog());
+    Database& db = w.database();
+    Tinfoproperty folder;
+    folder.caption = QStringLiteral("Projects \"Q\"");
+    const QString folderId = InsertNode(db, folder, QStringLiteral("0"));
+    Tinfoproperty doc;
+    doc.caption = QStringLiteral("Plan");
+    const QString docId = InsertNode(db, doc, folderId);
+    ASSERT_FALSE(docId.isEmpty());
+    TBookmarkPage* page = w.bookmarks();
+    EXPECT_EQ(page->list()->topLevelItemCount(), 0);
+    w.setCurrentNode(docId, QStringLiteral("Plan"));
+    EXPECT_EQ(w.titleLabel()->text(), QStringLiteral("  Plan"));
+    page->btnAddBookMarkClick();
+    page->btnAddBookMarkClick(); // a node may be bookmarked twice
+    ASSERT_EQ(page->list()->topLevelItemCount(), 2);
+    EXPECT_EQ(page->list()->topLevelItem(0)->text(1), QStringLiteral("/Projects \"Q\"/Plan.htm"));
+    // Show opens another node only.
+    QStringList opened;
+    QObject::connect(&w, &TFrmMain::openNodeRequested,
+                     [&](const QString& url, const QString& id) { opened << url + u'|' + id; });
+    page->btnshowBookMarkClick();
+    EXPECT_TRUE(opened.isEmpty());
+    w.setCurrentNode(folderId, folder.caption);
+    page->btnshowBookMarkClick();
+    EXPECT_EQ(opened, QStringList{QStringLiteral("link://document/Projects \"Q\"/Plan.htm|") + docId});
+    page->btnRemoveBookMarkClick();
+    EXPECT_EQ(page->list()->topLevelItemCount(), 1);
+    // The list is the user's rows: a new session reads one bookmark back.
+    w.CloseSession();
+    EXPECT_EQ(page->list()->topLevelItemCount(), 0);
+    ASSERT_TRUE(w.runLoginDialog());
+    EXPECT_EQ(w.bookmarks()->list()->topLevelItemCount(), 1);
+    expectAccessible(page);
     w.close();
 }
 

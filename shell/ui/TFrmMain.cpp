@@ -7,6 +7,7 @@
 #include "shell/TcnResourceManager.h"
 #include "shell/ui/Commands.h"
 #include "shell/ui/Messages.h"
+#include "shell/ui/TBookmarkPage.h"
 #include "shell/ui/TFrmDataLink.h"
 #include "shell/ui/TFrmFirstRun.h"
 #include "shell/ui/TFrmLogin.h"
@@ -232,6 +233,9 @@ void TFrmMain::buildPanels() {
         captions_.tab(tabMain_, i, pageIdents[i]);
     }
     indexLayout->addWidget(tabMain_, 1);
+    bookmarks_ = new TBookmarkPage(pages_[2]);
+    pages_[2]->layout()->addWidget(bookmarks_);
+    connect(bookmarks_, &TBookmarkPage::openRequested, this, &TFrmMain::openNodeRequested);
 
     // Document side: title and property panel above the document tabs.
     auto* docSide = new QWidget(splitter_);
@@ -534,12 +538,20 @@ bool TFrmMain::OpenSession(const QString& catalogueName) {
         wait.setText(GetString(41347));
         tabEdit_->setCurrentIndex(RuntimeSettings().editMode ? 1 : 0);
         status_[4]->setText(GetString(40306) + u':' + CurrentUser().name);
+        bookmarks_->setDatabase(&db);
         ok = true;
     }();
     updateSessionCommands();
     wait.close();
     QApplication::restoreOverrideCursor();
     return ok;
+}
+
+void TFrmMain::setCurrentNode(const QString& id, const QString& caption) {
+    currentCaption_ = caption;
+    lblTitle_->setText(QStringLiteral("  ") + caption);
+    lblTitle_->setAccessibleName(caption);
+    bookmarks_->setCurrentNode(id, caption);
 }
 
 void TFrmMain::CloseSession() {
@@ -549,6 +561,9 @@ void TFrmMain::CloseSession() {
     treeCaption_->setText(GetString(40307));
     database().close();
     viewer_->setUrl(QUrl(QStringLiteral("about:blank")));
+    bookmarks_->setDatabase(nullptr);
+    currentCaption_.clear();
+    lblTitle_->setText(QStringLiteral("  ") + GetString(40339));
     status_[4]->clear();
     updateSessionCommands();
     emit sessionClosed();
@@ -649,10 +664,13 @@ void TFrmMain::ApplyLanguage() {
     }
     SetMainWindowFont(font());
     captions_.apply();
+    bookmarks_->captions().apply();
     status_[4]->setText(sessionOpen_ ? GetString(40306) + u':' + CurrentUser().name : QString());
     if (!sessionOpen_) treeCaption_->setText(GetString(40307));
-    lblTitle_->setText(QStringLiteral("  ") + GetString(40339));
-    lblTitle_->setAccessibleName(PlainCaption(GetString(40339)));
+    // The panel's caption until a node is opened, then the node's.
+    const QString titleText = currentCaption_.isEmpty() ? GetString(40339) : currentCaption_;
+    lblTitle_->setText(QStringLiteral("  ") + titleText);
+    lblTitle_->setAccessibleName(PlainCaption(titleText));
     if (status_[0]->text().isEmpty() || !sessionOpen_) status_[0]->setText(GetString(40302));
     tabMain_->setAccessibleName(PlainCaption(GetString(40201)));
     tabEdit_->setAccessibleName(PlainCaption(GetString(40204)));

@@ -18,6 +18,7 @@ class QWebEngineView;
 namespace zel {
 
 class Database;
+class TBookmarkPage;
 class TFrmWelcome;
 
 // The main window: a thin frame of panels, tabs, menus and tool bars. Subsystems fill the container
@@ -44,6 +45,10 @@ public:
     QWidget* contentPage() const { return pages_[0]; }
     QWidget* searchPage() const { return pages_[1]; }
     QWidget* bookmarkPage() const { return pages_[2]; }
+    // The bookmark page that fills bookmarkPage().
+    TBookmarkPage* bookmarks() const { return bookmarks_; }
+    // A node was opened: the title label and the bookmark page's current topic show its caption.
+    void setCurrentNode(const QString& id, const QString& caption);
     // The caption above the tree: " " + the knowledge base's name, or "knowledge base isn't open".
     QLabel* treeCaption() const { return treeCaption_; }
 
@@ -103,6 +108,8 @@ signals:
     // The close request was answered Yes: stop workers and wait for them before the settings are saved.
     void shuttingDown();
     void startPageLoaded(bool ok);
+    // A bookmark asks to open its node (link URL "link://document" + name path + ".htm").
+    void openNodeRequested(const QString& url, const QString& nodeId);
     // A link of the welcome window: 0 "How to use" (help), 2 mail settings, 3 system settings (the
     // frame opens the user settings itself).
     void welcomeLinkActivated(int tag);
@@ -135,6 +142,7 @@ private:
     QTabWidget* tabMain_ = nullptr;
     QWidget* pages_[3] = {};
     QLabel* treeCaption_ = nullptr;
+    TBookmarkPage* bookmarks_ = nullptr;
     QTabWidget* tabEdit_ = nullptr;
     QWidget* docPages_[5] = {};
     QWebEngineView* viewer_ = nullptr;
@@ -153,6 +161,7 @@ private:
     QList<std::function<bool()>> closeGuards_;
     QRect normalBounds_; // the bounds of the normal state, kept while maximised
     QString catalogueName_;
+    QString currentCaption_;
     QString skinInForce_;
     bool sessionOpen_ = false;
     bool loginArmed_ = false;
