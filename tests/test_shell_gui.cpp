@@ -719,9 +719,18 @@ TEST_F(ShellGuiTest, BookmarksOfTheSessionUser) {
     EXPECT_EQ(opened, QStringList{QStringLiteral("link://document/Projects \"Q\"/Plan.htm|") + docId});
     page->btnRemoveBookMarkClick();
     EXPECT_EQ(page->list()->topLevelItemCount(), 1);
-    // The list is the user's rows: a new session reads one bookmark back.
+    // The list is the user's rows: a new session reads one bookmark back. A login over an open session
+    // ends that session first.
+    QStringList events;
+    QObject::connect(&w, &TFrmMain::sessionClosing, [&] { events << QStringLiteral("closing"); });
+    QObject::connect(&w, &TFrmMain::sessionClosed, [&] { events << QStringLiteral("closed"); });
+    QObject::connect(&w, &TFrmMain::sessionOpened, [&] { events << QStringLiteral("opened"); });
+    ASSERT_TRUE(w.runLoginDialog());
+    EXPECT_EQ(events, (QStringList{QStringLiteral("closing"), QStringLiteral("closed"), QStringLiteral("opened")}));
+    EXPECT_EQ(w.bookmarks()->list()->topLevelItemCount(), 1);
     w.CloseSession();
     EXPECT_EQ(page->list()->topLevelItemCount(), 0);
+    EXPECT_FALSE(w.database().isOpen());
     ASSERT_TRUE(w.runLoginDialog());
     EXPECT_EQ(w.bookmarks()->list()->topLevelItemCount(), 1);
     expectAccessible(page);

@@ -634,6 +634,13 @@ void TFrmMain::loginAtStart() {
 bool TFrmMain::runLoginDialog() {
     TFrmLogin login(this);
     if (login.exec() != QDialog::Accepted) return false;
+    // The login has switched the main connection: the previous session ends here.
+    if (sessionOpen_) {
+        emit sessionClosing();
+        sessionOpen_ = false;
+        bookmarks_->setDatabase(nullptr);
+        emit sessionClosed();
+    }
     return OpenSession(login.catalogueName());
 }
 
