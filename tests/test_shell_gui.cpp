@@ -17,6 +17,7 @@
 #include "shell/ui/TFrmMain.h"
 #include "shell/ui/TFrmSetDataBase.h"
 #include "shell/ui/TFrmUser.h"
+#include "shell/ui/TFrmWelcome.h"
 #include "shell/ui/TfrmPassword.h"
 #include "store/KnowledgeBase.h"
 #include "store/Nodes.h"
@@ -303,6 +304,7 @@ TEST_F(ShellGuiTest, LanguageChangeRelabelsTheMainWindow) {
     EXPECT_EQ(w.documentTabs()->tabText(4), QStringLiteral("Suchergebnis"));
     EXPECT_EQ(w.propertyTabs()->tabText(2), QStringLiteral("Anhänge"));
     EXPECT_EQ(w.toolBar(2)->windowTitle(), QStringLiteral("Navigation"));
+    EXPECT_EQ(w.formatBox(QStringLiteral("cbFontName"))->accessibleName(), QStringLiteral("Schriftart"));
     EXPECT_EQ(w.treeCaption()->text(), QStringLiteral("Keine Wissensdatenbank geöffnet"));
     // Every command takes its caption from the language in force.
     for (const CommandDef& def : CommandTable()) {
@@ -735,6 +737,30 @@ TEST_F(ShellGuiTest, BookmarksOfTheSessionUser) {
     EXPECT_EQ(w.bookmarks()->list()->topLevelItemCount(), 1);
     expectAccessible(page);
     w.close();
+}
+
+TEST_F(ShellGuiTest, WelcomeWindowTopicsAndItsCheckBox) {
+    makeDefaultKnowledgeBase(QString());
+    ASSERT_TRUE(OpenKnowledgeBase(MainData().acGlint, MainData().catalogue, GetString(40406), QStringLiteral("admin"),
+                                  true, true, false, QString())
+                    .ok());
+    LoadUserSettings(MainData().acGlint, QStringLiteral("admin"));
+    ASSERT_TRUE(ResourceManager().LoadLanguage(programDirectory() + QStringLiteral("language/english.lng")));
+    TFrmWelcome welcome;
+    const Topic five = ResourceManager().GetTopic(5);
+    ASSERT_TRUE(five.found);
+    EXPECT_TRUE(welcome.tipHtml().contains(five.caption.toHtmlEscaped()));
+    EXPECT_TRUE(welcome.tipHtml().startsWith(
+        QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">")));
+    auto* show = welcome.findChild<QCheckBox*>(QStringLiteral("chkShowWelcome"));
+    ASSERT_NE(show, nullptr);
+    EXPECT_TRUE(show->isChecked()); // a new user's "show welcome" is on
+    show->click();
+    Database other; // the stored flag, read on a connection of its own
+    ASSERT_TRUE(other.open(MainData().acGlint.connectionString()));
+    LoadUserSettings(other, QStringLiteral("admin"));
+    EXPECT_FALSE(CurrentUser().showWelcome);
+    expectAccessible(&welcome);
 }
 
 TEST_F(ShellGuiTest, ExitAsksFirst) {

@@ -24,9 +24,11 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontComboBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
@@ -171,6 +173,10 @@ QAction* TFrmMain::command(const QString& name) const {
 
 QMenu* TFrmMain::menu(const QString& name) const {
     return menus_.value(name);
+}
+
+QComboBox* TFrmMain::formatBox(const QString& name) const {
+    return formatBoxes_.value(name);
 }
 
 QToolBar* TFrmMain::toolBar(int index) const {
@@ -402,6 +408,24 @@ void TFrmMain::buildToolBars() {
     add(toolBars_[0],
         {u"btnOpen", u"btnSave", u"btnPrint", nullptr, u"btnCut", u"btnCopy", u"btnPaste", u"btnUndo", u"btnRedo",
          nullptr, u"btnFind", nullptr, u"btnIndexView", u"btnShowDetail", u"btnEditModal", nullptr, u"btnReceive"});
+    // Font, size and style boxes lead the "Format" bar.
+    const std::pair<const char16_t*, int> boxes[] = {
+        {u"cbFontName", 46105}, {u"cnFontSize", 46106}, {u"btnStyle", 46123}};
+    for (const auto& [name, ident] : boxes) {
+        const QString boxName = QString::fromUtf16(name);
+        QComboBox* box = boxName == QStringLiteral("cbFontName") ? new QFontComboBox(this) : new QComboBox(this);
+        box->setObjectName(boxName);
+        box->setEnabled(false);
+        if (boxName == QStringLiteral("cnFontSize")) {
+            for (int i = 1; i <= 7; ++i)
+                box->addItem(QString::number(i));
+        }
+        box->setMinimumContentsLength(boxName == QStringLiteral("cnFontSize") ? 2 : 10);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        captions_.window(box, ident);
+        toolBars_[1]->addWidget(box);
+        formatBoxes_.insert(boxName, box);
+    }
     add(toolBars_[1],
         {u"btnBold", u"btnItalic", u"btnUnderline", u"btnFontColor", u"btnHightlight", u"btnGrowFont1Pt",
          u"btnShinkFont1Pt", nullptr, u"btnAlignLeft", u"btnCenter", u"btnAlignRight", nullptr, u"btnNumberList",

@@ -8,6 +8,7 @@
 
 class QAction;
 class QActionGroup;
+class QComboBox;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -38,6 +39,9 @@ public:
     QMenu* menu(const QString& name) const;
     // 0 "Normal", 1 "Format", 2 "Navigate".
     QToolBar* toolBar(int index) const;
+    // The boxes of the "Format" tool bar: "cbFontName", "cnFontSize" (sizes 1 to 7), "btnStyle"; disabled
+    // until the editor fills and connects them.
+    QComboBox* formatBox(const QString& name) const;
 
     // Index panel: the tab set and its three pages (0 "Content", 1 "Search", 2 "Index"). The pages are
     // empty containers with a vertical layout; the tree, search and bookmark widgets go into them.
@@ -139,6 +143,7 @@ private:
     QHash<QString, QAction*> byName_;
     QHash<QString, QMenu*> menus_;
     QToolBar* toolBars_[3] = {};
+    QHash<QString, QComboBox*> formatBoxes_;
     QTabWidget* tabMain_ = nullptr;
     QWidget* pages_[3] = {};
     QLabel* treeCaption_ = nullptr;
