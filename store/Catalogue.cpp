@@ -210,6 +210,8 @@ bool Catalogue::write(QString* error) {
         unreadableCopy_ = copy;
         unreadable_ = false;
     }
+    // The first write on a fresh machine makes the home folder.
+    QDir().mkpath(QFileInfo(path_).absolutePath());
     QSaveFile f(path_);
     if (!f.open(QIODevice::WriteOnly)) return fail(QStringLiteral("cannot write %1").arg(path_));
     // It may hold server passwords: the owner only, before anything is written.

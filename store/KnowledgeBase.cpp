@@ -159,6 +159,9 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
         return false;
     };
     if (entry.nameText().trimmed().isEmpty()) return fail(GetString(40715));
+    // datalink.dat declares 50 bytes for a name: a longer one would be written beyond its field.
+    if (entry.nameText().trimmed().toUtf8().size() > kCatalogueTextWidth) return fail(GetString(40751));
+    if (catalogue.FindCatalogueEntry(entry.nameText().trimmed()) >= 0) return fail(GetString(40716).trimmed());
     if (entry.serverType != 0 && entry.serverType != 1) return fail(GetString(40609));
     if (entry.serverNameText().trimmed().isEmpty() && entry.serverType == 1) return fail(GetString(40717));
     if (entry.databaseText().trimmed().isEmpty()) return fail(GetString(40718));
@@ -181,7 +184,8 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
     }
     // The name check, the creation and the new entry happen under the catalogue's lock: two programs
     // creating at once both end up listed, and never under one name.
-    return catalogue.UpdateCatalogue(
+    bool createdFile = false;
+    const bool listed = catalogue.UpdateCatalogue(
         [&](QList<CatalogueEntry>& entries, QString* message) {
             auto refuse = [&](const QString& msg) {
                 if (message) *message = msg;
@@ -200,6 +204,7 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
                     return refuse(QFile::exists(folder + database)
                                       ? GetString(40708)
                                       : GetString(40708) + QStringLiteral(" (") + detail + u')');
+                createdFile = true;
                 const bool ok = TryConnect(db, 0, folder, password, user, database) &&
                                 CreateSchema(db, adminCode.trimmed(), adminPassword);
                 db.close();
@@ -207,6 +212,7 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
                     QFile::remove(folder + database);
                     QFile::remove(folder + database + QStringLiteral("-wal"));
                     QFile::remove(folder + database + QStringLiteral("-shm"));
+                    createdFile = false;
                     return refuse(GetString(40708));
                 }
             } else {
@@ -224,6 +230,15 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
             return true;
         },
         error);
+    if (!listed && createdFile) {
+        // Unlisted, the new file would only block the next attempt with "already exists".
+        QString file = server;
+        if (!file.endsWith(u'/')) file += u'/';
+        file += database;
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(file + suffix);
+    }
+    return listed;
 }
 
 } // namespace zel
