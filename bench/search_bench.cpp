@@ -2,9 +2,12 @@
 // times content searches through the index and by the plain scan, and grep -rlF over the same
 // documents written out as files.
 //
-//   search_bench [--dir DIR] [--docs N] [--cli PATH] [--pg HOST:PORT] [--keep] [--existing]
+//   search_bench [--dir DIR] [--docs N] [--cli PATH] [--pg HOST:PORT] [--keep] [--existing] [--background]
 //
 // DIR (default /tmp/zel-search-bench) is removed at the end unless --keep is given.
+// --background: the index of the fresh knowledge base is built by the background builder, as after the
+// first opening in the program, while searches and edits go on; prints when it is complete and how long
+// the builder takes to stop.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +22,7 @@
 #include "platform/Paths.h"
 #include "search/SearchIndex.h"
 #include "search/TSearchEngine.h"
+#include "search/TSearchIndexBuilder.h"
 #include "store/Catalogue.h"
 #include "store/Compression.h"
 #include "store/KnowledgeBase.h"
@@ -122,6 +126,79 @@ qint64 timeProcess(const QString& program, const QStringList& args, int runs, QS
     return median(ms);
 }
 
+// The index of a fresh knowledge base built in the background while a user searches and edits: one
+// search and one edit every second. Once, after five seconds, the builder is stopped (as at logout) and
+// started again.
+bool backgroundBuild(const QString& conn, int docs) {
+    Database db;
+    if (!db.open(conn) || !DropSearchIndex(db)) return false;
+    QElapsedTimer timer;
+    timer.start();
+    std::atomic<bool> ready{false}, failed{false};
+    std::atomic<qint64> done{0};
+    TSearchIndexBuilder builder(conn);
+    QObject::connect(
+        &builder, &TSearchIndexBuilder::indexReady, &builder, [&] { ready = true; }, Qt::DirectConnection);
+    QObject::connect(
+        &builder, &TSearchIndexBuilder::failed, &builder, [&] { failed = true; }, Qt::DirectConnection);
+    QObject::connect(
+        &builder, &TSearchIndexBuilder::progress, &builder, [&](qint64 d, qint64) { done = d; }, Qt::DirectConnection);
+    builder.start();
+    std::mt19937 rng(99);
+    std::uniform_int_distribution<int> pick(1, docs);
+    std::vector<qint64> searchMs;
+    int edits = 0, editFailures = 0, differences = 0;
+    qint64 stopMs = -1, doneAtStop = 0;
+    while (!ready && !failed) {
+        QThread::msleep(1000);
+        if (stopMs < 0 && timer.elapsed() > 5000) {
+            QElapsedTimer t;
+            t.start();
+            builder.stop();
+            stopMs = t.elapsed();
+            doneAtStop = done;
+            builder.start();
+        }
+        // A search as the program makes it while the builder runs: no build of its own.
+        TSearchCriteria c;
+        c.text = QStringLiteral("quixotry");
+        c.includeContent = true;
+        c.indexBuildBudgetMs = 0;
+        TSearchEngine e(conn, c);
+        e.run();
+        searchMs.push_back(e.stats().totalMs);
+        if (e.stats().results != 5) ++differences;
+        // An edit of a row the builder may be reading (a new caption keeps the rare word's count).
+        const QString id = QString::number(pick(rng));
+        ++edits;
+        if (!RenameNode(db, QStringLiteral("edited %1").arg(edits), id)) ++editFailures;
+    }
+    const qint64 completeMs = timer.elapsed();
+    builder.stop();
+    if (failed) {
+        out(QStringLiteral("background build failed"));
+        return false;
+    }
+    std::vector<qint64> sorted = searchMs;
+    std::sort(sorted.begin(), sorted.end());
+    out(QStringLiteral("background build: index complete %1 s after opening (%2 documents)")
+            .arg(double(completeMs) / 1000.0, 0, 'f', 1)
+            .arg(docs));
+    out(QStringLiteral("  meanwhile %1 searches for the rare word: median %2 ms, slowest %3 ms, %4 with another "
+                       "result count; %5 edits, %6 failed")
+            .arg(searchMs.size())
+            .arg(median(searchMs))
+            .arg(sorted.empty() ? -1 : sorted.back())
+            .arg(differences)
+            .arg(edits)
+            .arg(editFailures));
+    out(QStringLiteral("  stop() of the builder at 5 s returned after %1 ms (%2 rows built by then); it went on "
+                       "from there")
+            .arg(stopMs)
+            .arg(doneAtStop));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +214,7 @@ int main(int argc, char** argv) {
     // --existing: time the searches again over a corpus left by --keep.
     const bool existing = args.contains(QStringLiteral("--existing"));
     const bool keep = existing || args.contains(QStringLiteral("--keep"));
+    const bool background = args.contains(QStringLiteral("--background"));
 
     if (!existing) {
         QDir(dir).removeRecursively();
@@ -235,6 +313,12 @@ int main(int argc, char** argv) {
                 .arg(double(fileBytes) / 1e6, 0, 'f', 1)
                 .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
 
+        if (background) {
+            if (!backgroundBuild(conn, docs)) return 1;
+            db.close();
+            if (!keep) QDir(dir).removeRecursively();
+            return 0;
+        }
         // The index, as the first search would build it.
         timer.restart();
         if (!EnsureSearchIndex(db)) {

@@ -5,6 +5,7 @@
 #include "store/Content.h"
 #include "store/IndexHooks.h"
 
+#include <QHash>
 #include <QMap>
 #include <QSet>
 #include <algorithm>
@@ -115,12 +116,13 @@ private:
     qint64 dead_ = 0;
 };
 
-// PostgreSQL keeps words, not trigrams: per row the distinct words of the body and of the head (runs of
-// letters and digits of the folded text), each array with a GIN index, and every word in zel_search_word,
-// whose trigram index finds the words containing a piece of a search word. A search word found in a row
-// is split by the same rule into pieces, and each piece lies inside one of that row's words: so the rows
-// holding a word that contains every piece are a superset of the rows containing the search word, found
-// without reading a single text. Words are far fewer than trigrams, which keeps the index small.
+// PostgreSQL keeps words, not trigrams: per row the numbers of the distinct words of the body and of the
+// head (runs of letters and digits of the folded text), each array with a GIN index, and every word with
+// its number in zel_search_word, whose trigram index finds the words containing a piece of a search word.
+// A search word found in a row is split by the same rule into pieces, and each piece lies inside one of
+// that row's words: so the rows holding a word that contains every piece are a superset of the rows
+// containing the search word, found without reading a single text. Words are far fewer than trigrams,
+// which keeps the index small.
 
 bool wordChar(QChar c) {
     // A surrogate never splits a word, so characters outside the basic plane stay whole.
@@ -193,43 +195,84 @@ QString idArray(const QList<qint64>& ids) {
     return s + u'}';
 }
 
+// Rows hold the numbers of their words (four bytes each, whatever the word's length); the numbers are
+// looked up, and new words numbered, once per batch in finish().
 class PgWriter {
 public:
     explicit PgWriter(Database& db) : db_(db) {}
     bool put(qint64 id, const RowTexts& t) {
-        QSet<QString> words, heads;
-        addWords(t.body, words);
-        addWords(t.head, heads);
-        vocabulary_.unite(words);
-        vocabulary_.unite(heads);
-        return db_.exec(QStringLiteral("insert into zel_search_doc (id,lead,words,heads) values (:id,:lead,"
-                                       "cast(:w as text[]),cast(:h as text[])) on conflict (id) do update set "
-                                       "lead=excluded.lead,words=excluded.words,heads=excluded.heads"),
-                        {{QStringLiteral(":id"), id},
-                         {QStringLiteral(":lead"), t.lead},
-                         {QStringLiteral(":w"), textArray(words)},
-                         {QStringLiteral(":h"), textArray(heads)}});
+        Entry e{id, true, t.lead, {}, {}};
+        addWords(t.body, e.words);
+        addWords(t.head, e.heads);
+        vocabulary_.unite(e.words);
+        vocabulary_.unite(e.heads);
+        entries_ << std::move(e);
+        return true;
     }
     bool setHead(qint64 id, const QString& head) {
-        QSet<QString> heads;
-        addWords(head, heads);
-        vocabulary_.unite(heads);
-        return db_.exec(QStringLiteral("update zel_search_doc set heads=cast(:h as text[]) where id=:id"),
-                        {{QStringLiteral(":h"), textArray(heads)}, {QStringLiteral(":id"), id}});
+        Entry e{id, false, {}, {}, {}};
+        addWords(head, e.heads);
+        vocabulary_.unite(e.heads);
+        entries_ << std::move(e);
+        return true;
     }
     bool remove(qint64 id) {
         return db_.exec(QStringLiteral("delete from zel_search_doc where id=:id"), {{QStringLiteral(":id"), id}});
     }
     // Words no row holds any more stay in the vocabulary: they only cost a look-up that finds no row.
     bool finish() {
-        if (vocabulary_.isEmpty()) return true;
-        return db_.exec(QStringLiteral("insert into zel_search_word (word) select unnest(cast(:w as text[])) on "
-                                       "conflict do nothing"),
-                        {{QStringLiteral(":w"), textArray(vocabulary_)}});
+        if (entries_.isEmpty()) return true;
+        const Params words{{QStringLiteral(":w"), textArray(vocabulary_)}};
+        // Only the new words, so that numbers are not spent on words already there.
+        if (!db_.exec(QStringLiteral("insert into zel_search_word (word) select w from unnest(cast(:w as text[])) w "
+                                     "where not exists (select 1 from zel_search_word x where x.word=w)"),
+                      words))
+            return false;
+        QHash<QString, qint64> numbers;
+        numbers.reserve(vocabulary_.size());
+        {
+            Query q(db_, QStringLiteral("select word,wid from zel_search_word where word=any(cast(:w as text[]))"),
+                    words);
+            if (!q.isActive()) return false;
+            while (q.next())
+                numbers.insert(q.text(0), q.integer(1));
+        }
+        auto array = [&](const QSet<QString>& set) {
+            QList<qint64> ids;
+            ids.reserve(set.size());
+            for (const QString& w : set)
+                ids << numbers.value(w);
+            std::sort(ids.begin(), ids.end());
+            return idArray(ids);
+        };
+        for (const Entry& e : entries_) {
+            const bool ok =
+                e.whole ? db_.exec(QStringLiteral("insert into zel_search_doc (id,lead,words,heads) values (:id,:lead,"
+                                                  "cast(:w as integer[]),cast(:h as integer[])) on conflict (id) do "
+                                                  "update set lead=excluded.lead,words=excluded.words,"
+                                                  "heads=excluded.heads"),
+                                   {{QStringLiteral(":id"), e.id},
+                                    {QStringLiteral(":lead"), e.lead},
+                                    {QStringLiteral(":w"), array(e.words)},
+                                    {QStringLiteral(":h"), array(e.heads)}})
+                        : db_.exec(QStringLiteral("update zel_search_doc set heads=cast(:h as integer[]) where id=:id"),
+                                   {{QStringLiteral(":h"), array(e.heads)}, {QStringLiteral(":id"), e.id}});
+            if (!ok) return false;
+        }
+        entries_.clear();
+        vocabulary_.clear();
+        return true;
     }
 
 private:
+    struct Entry {
+        qint64 id;
+        bool whole; // false: the head only
+        QString lead;
+        QSet<QString> words, heads;
+    };
     Database& db_;
+    QList<Entry> entries_;
     QSet<QString> vocabulary_;
 };
 
@@ -352,11 +395,12 @@ bool createTables(Database& db) {
     } else {
         // The word arrays go out of line, so that counting rows through the GIN indexes reads small rows.
         statements << QStringLiteral("create extension if not exists pg_trgm")
-                   << QStringLiteral("create table zel_search_doc (id bigint primary key, lead text, words text[], "
-                                     "heads text[]) with (toast_tuple_target=128)")
+                   << QStringLiteral("create table zel_search_doc (id bigint primary key, lead text, words "
+                                     "integer[], heads integer[]) with (toast_tuple_target=128)")
                    << QStringLiteral("create index zel_search_doc_words on zel_search_doc using gin (words)")
                    << QStringLiteral("create index zel_search_doc_heads on zel_search_doc using gin (heads)")
-                   << QStringLiteral("create table zel_search_word (word text primary key)")
+                   << QStringLiteral("create table zel_search_word (wid integer generated always as identity "
+                                     "primary key, word text not null unique)")
                    << QStringLiteral("create index zel_search_word_trgm on zel_search_word using gin (word "
                                      "gin_trgm_ops)");
     }
@@ -444,7 +488,7 @@ bool wordCandidates(Database& db, const QString& word, bool includeFullName, qin
     } else {
         // word is one piece (wordPieces): the rows holding a word that contains it.
         p.emplace_back(QStringLiteral(":q"), dialect::containsPattern(word));
-        const QString words = QStringLiteral("array(select word from zel_search_word where word like :q escape '\\')");
+        const QString words = QStringLiteral("array(select wid from zel_search_word where word like :q escape '\\')");
         sql << QStringLiteral("select id from zel_search_doc where words && ") + words +
                    (includeFullName ? QStringLiteral(" or heads && ") + words : QString()) +
                    QStringLiteral(" limit :n");
@@ -561,7 +605,16 @@ bool DropSearchIndex(Database& db) {
 }
 
 bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline) {
-    if (SearchIndexExists(db)) {
+    const bool exists = SearchIndexExists(db);
+    if (exists) {
+        // The usual case in one round trip, without a write transaction: complete, current, and nothing to
+        // catch up on.
+        Query q(db, QStringLiteral("select (select v from zel_search_meta where k='format'),(select v from "
+                                   "zel_search_meta where k='state'),(select count(*) from (select 1 from "
+                                   "zel_search_dirty limit 1) n)"));
+        if (q.next() && q.text(0) == kFormat && q.text(1) == QStringLiteral("ready") && q.integer(2) == 0) return true;
+    }
+    if (exists) {
         bool rebuild = meta(db, QStringLiteral("format")) != kFormat;
         if (!rebuild && isSqlite(db)) {
             // Dead body rows only cost space and candidate time; past the live count a rebuild pays.
@@ -625,16 +678,17 @@ bool IndexCanServe(Dialect d, const QString& foldedWord, bool includeFullName) {
 std::optional<QList<qint64>> SearchIndexCandidates(Database& db, const QStringList& foldedWords, bool includeFullName,
                                                    qint64 limit) {
     std::optional<QList<qint64>> result;
-    // The planner does not know that a pass over the table costs more than the GIN indexes.
+    // Rows changed since the index last caught up are candidates whatever their entries say. They are
+    // read before the entries: a row taken off the notes meanwhile has its new entry by then. (A pass over
+    // the small table of notes, however many notes were taken from it lately, is the fast way.)
+    const std::optional<QList<qint64>> pending = pendingIds(db, limit);
+    if (!pending) return std::nullopt;
+    // The planner does not know that a pass over the table of entries costs more than the GIN indexes.
     std::optional<Transaction> tx;
     if (!isSqlite(db)) {
         tx.emplace(db);
         if (!tx->ok() || !db.exec(QStringLiteral("set local enable_seqscan=off"))) return std::nullopt;
     }
-    // Rows changed since the index last caught up are candidates whatever their entries say. They are
-    // read before the entries: a row taken off the notes meanwhile has its new entry by then.
-    const std::optional<QList<qint64>> pending = pendingIds(db, limit);
-    if (!pending) return std::nullopt;
     // PostgreSQL looks up pieces of words; a row containing the word holds every piece.
     QStringList order;
     for (const QString& w : foldedWords) {

@@ -10,8 +10,6 @@ namespace zel {
 
 namespace {
 
-// One slice of work between progress reports.
-constexpr int kSliceMs = 500;
 // A failing build is tried again this often before the builder gives up.
 constexpr int kRetries = 5;
 constexpr int kRetryMs = 2000;
@@ -69,7 +67,7 @@ void TSearchIndexBuilder::run() {
     bool building = false, ready = false;
     int failures = 0;
     while (!stop_) {
-        const QDeadlineTimer slice(kSliceMs);
+        const QDeadlineTimer slice(sliceMs_.load());
         if (EnsureSearchIndex(db, &stop_, slice)) {
             failures = 0;
             if (building) emit buildingChanged(building = false);

@@ -29,6 +29,8 @@ public:
 
     // Once the index is complete the builder looks for new changes this often.
     void setCatchUpInterval(int ms) { catchUpMs_ = ms; }
+    // While building, it reports progress this often (at least one batch of rows between reports).
+    void setProgressInterval(int ms) { sliceMs_ = ms; }
 
 signals:
     // True while the index is being built (not merely catching up on a few changes): the status bar
@@ -49,6 +51,7 @@ private:
     QString connString_;
     std::atomic<bool> stop_{false};
     std::atomic<int> catchUpMs_{1000};
+    std::atomic<int> sliceMs_{500};
     QMutex mutex_;
     QWaitCondition wake_;
     QThread* thread_ = nullptr;
