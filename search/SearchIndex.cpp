@@ -422,13 +422,13 @@ bool tableExists(Database& db, const QString& name) {
 
 // Builds the rows past "upto" in batches. Each batch reads and writes inside one write transaction
 // (rows locked on PostgreSQL), so a store operation that changes a row meanwhile is indexed after it.
-bool buildRest(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline) {
+bool buildRest(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline, bool oneBatch) {
     const QString select = QStringLiteral("select id,fullname,caption,key_word,content from info where id>:upto "
                                           "order by id limit %1")
                                .arg(kBuildBatch) +
                            dialect::lockRowsClause(db.dialect());
-    for (;;) {
-        if ((stop && stop->load()) || deadline.hasExpired()) return false;
+    for (bool first = true;; first = false) {
+        if ((stop && stop->load()) || (deadline.hasExpired() && !(first && oneBatch))) return false;
         Transaction tx(db);
         if (!tx.ok() || !lockIndex(db)) return false;
         const qint64 upto = meta(db, QStringLiteral("upto")).toLongLong();
@@ -604,7 +604,7 @@ bool DropSearchIndex(Database& db) {
     return tx.commit();
 }
 
-bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline) {
+bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline, bool oneBatch) {
     const bool exists = SearchIndexExists(db);
     if (exists) {
         // The usual case in one round trip, without a write transaction: complete, current, and nothing to
@@ -629,10 +629,10 @@ bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop, const QDeadl
     // Notes left behind are not lost: searches treat their rows as candidates until they are taken.
     if (!drainChanges(db, stop, deadline) && !interrupted() && !(DropSearchIndex(db) && createTables(db))) return false;
     if (readyState(db)) return true;
-    if (buildRest(db, stop, deadline)) return true;
+    if (buildRest(db, stop, deadline, oneBatch)) return true;
     if (interrupted()) return false; // kept; the next call goes on from here
     // An index that cannot be completed (damaged tables) is made again from scratch, once.
-    return DropSearchIndex(db) && createTables(db) && buildRest(db, stop, deadline);
+    return DropSearchIndex(db) && createTables(db) && buildRest(db, stop, deadline, oneBatch);
 }
 
 qint64 SearchIndexBuiltUpTo(Database& db) {

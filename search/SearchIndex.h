@@ -32,8 +32,9 @@ bool SearchIndexReady(Database& db);
 // transactions. Returns true when the index is complete; false when stopped or on failure (the work
 // done so far is kept and resumed next time).
 // A deadline ends the build early the same way, without counting as a failure.
+// With oneBatch, at least one batch of rows is built however short the deadline.
 bool EnsureSearchIndex(Database& db, const std::atomic<bool>* stop = nullptr,
-                       const QDeadlineTimer& deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+                       const QDeadlineTimer& deadline = QDeadlineTimer(QDeadlineTimer::Forever), bool oneBatch = false);
 // While the first build is under way: the index covers every row with an id up to this one (and the
 // rows changed since). -1 when the index is complete or missing.
 qint64 SearchIndexBuiltUpTo(Database& db);

@@ -68,7 +68,7 @@ void TSearchIndexBuilder::run() {
     int failures = 0;
     while (!stop_) {
         const QDeadlineTimer slice(sliceMs_.load());
-        if (EnsureSearchIndex(db, &stop_, slice)) {
+        if (EnsureSearchIndex(db, &stop_, slice, true)) {
             failures = 0;
             if (building) emit buildingChanged(building = false);
             if (!ready) {
