@@ -5,6 +5,7 @@
 #include "store/Content.h"
 #include "store/IndexHooks.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMap>
 #include <QSet>
@@ -17,7 +18,9 @@ namespace {
 
 // Bump when the indexed texts change: an index of another format is dropped and built again.
 const QString kFormat = QStringLiteral("2");
-constexpr int kBuildBatch = 500;
+constexpr int kBuildBatch = 200;
+// Work per batch of the build or of catching up, before its transaction commits.
+constexpr qint64 kBatchMs = 40;
 // Changes taken from zel_search_dirty per transaction.
 constexpr int kDrainBatch = 500;
 // Serialises the index writers of every connection on PostgreSQL (a build batch or a catch-up batch
@@ -309,16 +312,6 @@ struct SourceRow {
     QByteArray content;
 };
 
-// Indexes the given rows (read from info) on the open transaction. A stop request fails it, so that the
-// caller's transaction rolls back and a stopped search does not wait for the whole batch.
-bool indexRows(Database& db, const QList<SourceRow>& rows, const std::atomic<bool>* stop = nullptr) {
-    if (rows.isEmpty()) return true;
-    Writer w(db);
-    for (const SourceRow& r : rows)
-        if ((stop && stop->load()) || !w.put(r.id, textsOf(r.fullName, r.caption, r.keywords, r.content))) return false;
-    return w.finish();
-}
-
 bool readRows(Query& q, QList<SourceRow>& out) {
     if (!q.isActive()) return false;
     while (q.next())
@@ -422,11 +415,13 @@ bool tableExists(Database& db, const QString& name) {
 
 // Builds the rows past "upto" in batches. Each batch reads and writes inside one write transaction
 // (rows locked on PostgreSQL), so a store operation that changes a row meanwhile is indexed after it.
+// Builds the rows past "upto" in batches of their own transactions, each cut after kBatchMs of work so
+// that a writer (the user saving a document) never waits long for the index. A row changed while its
+// batch runs gets a note, which is taken once the batch is committed.
 bool buildRest(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer& deadline, bool oneBatch) {
     const QString select = QStringLiteral("select id,fullname,caption,key_word,content from info where id>:upto "
                                           "order by id limit %1")
-                               .arg(kBuildBatch) +
-                           dialect::lockRowsClause(db.dialect());
+                               .arg(kBuildBatch);
     for (bool first = true;; first = false) {
         if ((stop && stop->load()) || (deadline.hasExpired() && !(first && oneBatch))) return false;
         Transaction tx(db);
@@ -441,9 +436,18 @@ bool buildRest(Database& db, const std::atomic<bool>* stop, const QDeadlineTimer
             if (!setMeta(db, QStringLiteral("state"), QStringLiteral("ready"))) return false;
             return tx.commit();
         }
-        if (!indexRows(db, rows, stop) || !setMeta(db, QStringLiteral("upto"), QString::number(rows.last().id)) ||
-            !tx.commit())
-            return false;
+        QElapsedTimer work;
+        work.start();
+        Writer w(db);
+        qint64 last = upto;
+        for (const SourceRow& r : rows) {
+            // A stop rolls the batch back, so that nobody waits for the rest of it.
+            if ((stop && stop->load()) || !w.put(r.id, textsOf(r.fullName, r.caption, r.keywords, r.content)))
+                return false;
+            last = r.id;
+            if (work.elapsed() >= kBatchMs) break;
+        }
+        if (!w.finish() || !setMeta(db, QStringLiteral("upto"), QString::number(last)) || !tx.commit()) return false;
     }
 }
 
@@ -520,27 +524,33 @@ bool drainChanges(Database& db, const std::atomic<bool>* stop, const QDeadlineTi
         if (!tx.ok() || !lockIndex(db)) return false;
         const qint64 upto =
             readyState(db) ? std::numeric_limits<qint64>::max() : meta(db, QStringLiteral("upto")).toLongLong();
-        QList<qint64> seqs;
-        QMap<qint64, int> what; // id -> 2 when anything but the full name changed
+        struct Noted {
+            int what = 0; // 2 when anything but the full name changed
+            QList<qint64> seqs;
+        };
+        QMap<qint64, Noted> noted;
         {
             Query q(db,
                     QStringLiteral("select seq,id,what from zel_search_dirty order by seq limit %1").arg(kDrainBatch));
             if (!q.isActive()) return false;
             while (q.next()) {
-                seqs << q.integer(0);
-                int& w = what[q.integer(1)];
-                w = std::max(w, int(q.integer(2)));
+                Noted& n = noted[q.integer(1)];
+                n.seqs << q.integer(0);
+                n.what = std::max(n.what, int(q.integer(2)));
             }
         }
-        if (seqs.isEmpty()) return tx.commit();
-        QList<SourceRow> rows;
-        QList<qint64> gone;
+        if (noted.isEmpty()) return tx.commit();
+        QElapsedTimer work;
+        work.start();
+        QList<qint64> taken;
         Writer w(db);
-        for (auto it = what.cbegin(); it != what.cend(); ++it) {
-            const qint64 id = it.key();
-            if (id > upto) continue;
+        for (auto it = noted.cbegin(); it != noted.cend(); ++it) {
+            if (work.elapsed() >= kBatchMs) break;
             if (stop && stop->load()) return false;
-            if (it.value() == 1) {
+            const qint64 id = it.key();
+            taken << it->seqs;
+            if (id > upto) continue; // the build reads it when it gets there
+            if (it->what == 1) {
                 // Only the full name: the head from the new full name and the stored lead.
                 Query q(db,
                         QStringLiteral("select i.fullname,d.lead from info i join zel_search_doc d on d.id=i.id "
@@ -552,23 +562,28 @@ bool drainChanges(Database& db, const std::atomic<bool>* stop, const QDeadlineTi
                     continue;
                 }
             }
-            Query q(db, QStringLiteral("select id,fullname,caption,key_word,content from info where id=:id"),
-                    {{QStringLiteral(":id"), id}});
-            const qsizetype before = rows.size();
-            if (!readRows(q, rows)) return false;
-            if (rows.size() == before) gone << id;
-        }
-        for (const SourceRow& r : rows)
-            if ((stop && stop->load()) || !w.put(r.id, textsOf(r.fullName, r.caption, r.keywords, r.content)))
+            QList<SourceRow> rows;
+            {
+                Query q(db, QStringLiteral("select id,fullname,caption,key_word,content from info where id=:id"),
+                        {{QStringLiteral(":id"), id}});
+                if (!readRows(q, rows)) return false;
+            }
+            if (!(rows.isEmpty()
+                      ? w.remove(id)
+                      : w.put(id, textsOf(rows[0].fullName, rows[0].caption, rows[0].keywords, rows[0].content))))
                 return false;
-        for (qint64 id : gone)
-            if (!w.remove(id)) return false;
-        const bool removed =
-            isSqlite(db) ? db.exec(QStringLiteral("delete from zel_search_dirty where seq<=:s"),
-                                   {{QStringLiteral(":s"), seqs.last()}})
-                         : db.exec(QStringLiteral("delete from zel_search_dirty where seq=any(cast(:s as bigint[]))"),
-                                   {{QStringLiteral(":s"), idArray(seqs)}});
-        if (!w.finish() || !removed || !tx.commit()) return false;
+        }
+        if (!w.finish()) return false;
+        if (isSqlite(db)) {
+            for (qint64 seq : taken)
+                if (!db.exec(QStringLiteral("delete from zel_search_dirty where seq=:s"),
+                             {{QStringLiteral(":s"), seq}}))
+                    return false;
+        } else if (!db.exec(QStringLiteral("delete from zel_search_dirty where seq=any(cast(:s as bigint[]))"),
+                            {{QStringLiteral(":s"), idArray(taken)}})) {
+            return false;
+        }
+        if (!tx.commit()) return false;
     }
 }
 
