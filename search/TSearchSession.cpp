@@ -11,6 +11,8 @@ TSearchSession::~TSearchSession() {
 
 TSearchEngine* TSearchSession::newSearch(TSearchCriteria criteria) {
     stopSearch();
+    // The builder is at it already: the search serves what is built and scans the rest at once.
+    if (builder_.isRunning()) criteria.indexBuildBudgetMs = 0;
     current_ = new TSearchEngine(connString_, std::move(criteria), this);
     return current_;
 }
