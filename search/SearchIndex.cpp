@@ -685,6 +685,14 @@ qint64 SearchIndexRowCount(Database& db) {
 }
 
 bool IndexCanServe(Dialect d, const QString& foldedWord, bool includeFullName) {
+    // Half a surrogate pair matches as it stands in the text, but the index only knows whole characters.
+    for (qsizetype i = 0; i < foldedWord.size(); ++i) {
+        const QChar c = foldedWord[i];
+        if (c.isHighSurrogate() && i + 1 < foldedWord.size() && foldedWord[i + 1].isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            return false;
+    }
     if (d == Dialect::Sqlite ? foldedWord.toUcs4().size() < 3 : wordPieces(foldedWord).isEmpty()) return false;
     // A word that starts in the full name reaches at most its length - 1 characters past it.
     return !includeFullName || foldedWord.size() - 1 <= kLeadLength;
