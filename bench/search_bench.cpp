@@ -126,10 +126,78 @@ qint64 timeProcess(const QString& program, const QStringList& args, int runs, QS
     return median(ms);
 }
 
+// Writes the generated corpus into the knowledge base and as files under dir/files.
+bool makeCorpus(Database& db, const QString& dir, int docs, const QString& pg, qint64* htmlBytesOut = nullptr) {
+    QElapsedTimer timer;
+    // Corpus: folders of documents; "quixotry" in 5 documents, "lanthanum" in about 10%.
+    std::mt19937 rng(4711);
+    Vocabulary vocab(rng);
+    timer.start();
+    QList<qint64> folders;
+    qint64 htmlBytes = 0;
+    const int folderCount = std::max(1, docs / 100);
+    std::uniform_int_distribution<int> docPick(0, docs - 1);
+    QSet<int> rare;
+    while (rare.size() < std::min(5, docs))
+        rare.insert(docPick(rng));
+    db.begin();
+    for (int f = 0; f < folderCount; ++f) {
+        Tinfoproperty rec;
+        rec.caption = vocab.pick(rng) + u' ' + QString::number(f);
+        folders << InsertNode(db, rec, QStringLiteral("0")).toLongLong();
+    }
+    std::uniform_int_distribution<int> folderPick(0, folderCount - 1), paraLen(30, 90), chance(0, 99);
+    for (int d = 0; d < docs; ++d) {
+        Tinfoproperty rec;
+        rec.caption = vocab.pick(rng) + u' ' + vocab.pick(rng) + u' ' + QString::number(d);
+        QString html =
+            QStringLiteral("<html><head><title>") + rec.caption + QStringLiteral("</title></head><body>\r\n");
+        const bool tenth = chance(rng) < 10;
+        int words = 0;
+        while (html.size() < 7000) {
+            html += QStringLiteral("<p>");
+            const int n = paraLen(rng);
+            for (int i = 0; i < n; ++i) {
+                if (i) html += u' ';
+                html += vocab.pick(rng);
+                ++words;
+                if (tenth && words == 300) html += QStringLiteral(" lanthanum");
+                if (rare.contains(d) && words == 500) html += QStringLiteral(" quixotry");
+            }
+            html += QStringLiteral("</p>\r\n");
+        }
+        html += QStringLiteral("</body></html>\r\n");
+        rec.content = html;
+        const qint64 id = InsertNode(db, rec, QString::number(folders[folderPick(rng)])).toLongLong();
+        const QByteArray utf8 = html.toUtf8();
+        htmlBytes += utf8.size();
+        const QString sub = dir + QStringLiteral("/files/") + QString::number(id / 1000);
+        QDir().mkpath(sub);
+        QFile file(sub + u'/' + QString::number(id) + QStringLiteral(".htm"));
+        if (file.open(QIODevice::WriteOnly)) file.write(utf8);
+        if (d % 1000 == 999) {
+            db.commit();
+            db.begin();
+        }
+    }
+    db.commit();
+    db.exec(QStringLiteral("update info set haschild='Y' where parentnode=0"));
+    const qint64 fileBytes =
+        pg.isEmpty() ? QFileInfo(dir + QStringLiteral("/data/bench.skm")).size()
+                     : db.scalar(QStringLiteral("select pg_database_size(current_database())")).toLongLong();
+    out(QStringLiteral("corpus: %1 documents, %2 MB of HTML as UTF-8 files, knowledge base %3 MB, made in %4 s")
+            .arg(docs)
+            .arg(double(htmlBytes) / 1e6, 0, 'f', 1)
+            .arg(double(fileBytes) / 1e6, 0, 'f', 1)
+            .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
+    if (htmlBytesOut) *htmlBytesOut = htmlBytes;
+    return true;
+}
+
 // The index of a fresh knowledge base built in the background while a user searches and edits: one
 // search and one edit every second. Once, after five seconds, the builder is stopped (as at logout) and
 // started again.
-bool backgroundBuild(const QString& conn, int docs) {
+bool backgroundBuild(const QString& conn, int docs, bool idle) {
     Database db;
     if (!db.open(conn) || !DropSearchIndex(db)) return false;
     QElapsedTimer timer;
@@ -181,7 +249,8 @@ bool backgroundBuild(const QString& conn, int docs) {
     }
     std::vector<qint64> sorted = searchMs;
     std::sort(sorted.begin(), sorted.end());
-    out(QStringLiteral("background build: index complete %1 s after opening (%2 documents)")
+    out(QStringLiteral("background build (%1 priority): index complete %2 s after opening (%3 documents)")
+            .arg(idle ? QStringLiteral("idle") : QStringLiteral("normal"))
             .arg(double(completeMs) / 1000.0, 0, 'f', 1)
             .arg(docs));
     out(QStringLiteral("  meanwhile %1 searches for the rare word: median %2 ms, slowest %3 ms, %4 with another "
@@ -250,75 +319,19 @@ int main(int argc, char** argv) {
     CurrentUser().name = QStringLiteral("bench");
 
     QElapsedTimer timer;
+    if (background) {
+        // With --existing, the corpus left by --keep (its index is dropped and built again).
+        if (!existing && !makeCorpus(db, dir, docs, pg)) return 1;
+        const int count = db.scalar(QStringLiteral("select count(*) from info where parentnode<>0")).toInt();
+        const bool ok = backgroundBuild(conn, count, !args.contains(QStringLiteral("--normal-priority")));
+        db.close();
+        if (!keep) QDir(dir).removeRecursively();
+        return ok ? 0 : 1;
+    }
     if (!existing) {
-        // Corpus: folders of documents; "quixotry" in 5 documents, "lanthanum" in about 10%.
-        std::mt19937 rng(4711);
-        Vocabulary vocab(rng);
-        timer.start();
-        QList<qint64> folders;
         qint64 htmlBytes = 0;
-        const int folderCount = std::max(1, docs / 100);
-        std::uniform_int_distribution<int> docPick(0, docs - 1);
-        QSet<int> rare;
-        while (rare.size() < std::min(5, docs))
-            rare.insert(docPick(rng));
-        db.begin();
-        for (int f = 0; f < folderCount; ++f) {
-            Tinfoproperty rec;
-            rec.caption = vocab.pick(rng) + u' ' + QString::number(f);
-            folders << InsertNode(db, rec, QStringLiteral("0")).toLongLong();
-        }
-        std::uniform_int_distribution<int> folderPick(0, folderCount - 1), paraLen(30, 90), chance(0, 99);
-        for (int d = 0; d < docs; ++d) {
-            Tinfoproperty rec;
-            rec.caption = vocab.pick(rng) + u' ' + vocab.pick(rng) + u' ' + QString::number(d);
-            QString html =
-                QStringLiteral("<html><head><title>") + rec.caption + QStringLiteral("</title></head><body>\r\n");
-            const bool tenth = chance(rng) < 10;
-            int words = 0;
-            while (html.size() < 7000) {
-                html += QStringLiteral("<p>");
-                const int n = paraLen(rng);
-                for (int i = 0; i < n; ++i) {
-                    if (i) html += u' ';
-                    html += vocab.pick(rng);
-                    ++words;
-                    if (tenth && words == 300) html += QStringLiteral(" lanthanum");
-                    if (rare.contains(d) && words == 500) html += QStringLiteral(" quixotry");
-                }
-                html += QStringLiteral("</p>\r\n");
-            }
-            html += QStringLiteral("</body></html>\r\n");
-            rec.content = html;
-            const qint64 id = InsertNode(db, rec, QString::number(folders[folderPick(rng)])).toLongLong();
-            const QByteArray utf8 = html.toUtf8();
-            htmlBytes += utf8.size();
-            const QString sub = dir + QStringLiteral("/files/") + QString::number(id / 1000);
-            QDir().mkpath(sub);
-            QFile file(sub + u'/' + QString::number(id) + QStringLiteral(".htm"));
-            if (file.open(QIODevice::WriteOnly)) file.write(utf8);
-            if (d % 1000 == 999) {
-                db.commit();
-                db.begin();
-            }
-        }
-        db.commit();
-        db.exec(QStringLiteral("update info set haschild='Y' where parentnode=0"));
-        const qint64 fileBytes =
-            pg.isEmpty() ? QFileInfo(dir + QStringLiteral("/data/bench.skm")).size()
-                         : db.scalar(QStringLiteral("select pg_database_size(current_database())")).toLongLong();
-        out(QStringLiteral("corpus: %1 documents, %2 MB of HTML as UTF-8 files, knowledge base %3 MB, made in %4 s")
-                .arg(docs)
-                .arg(double(htmlBytes) / 1e6, 0, 'f', 1)
-                .arg(double(fileBytes) / 1e6, 0, 'f', 1)
-                .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
+        if (!makeCorpus(db, dir, docs, pg, &htmlBytes)) return 1;
 
-        if (background) {
-            if (!backgroundBuild(conn, docs)) return 1;
-            db.close();
-            if (!keep) QDir(dir).removeRecursively();
-            return 0;
-        }
         // The index, as the first search would build it.
         timer.restart();
         if (!EnsureSearchIndex(db)) {

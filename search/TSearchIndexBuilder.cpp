@@ -32,7 +32,7 @@ void TSearchIndexBuilder::start() {
     stop_ = false;
     thread_ = QThread::create([this] { run(); });
     // Idle priority: the build only uses time nobody else wants.
-    thread_->start(QThread::IdlePriority);
+    thread_->start(idle_ ? QThread::IdlePriority : QThread::InheritPriority);
 }
 
 void TSearchIndexBuilder::stop() {

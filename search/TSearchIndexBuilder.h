@@ -31,6 +31,9 @@ public:
     void setCatchUpInterval(int ms) { catchUpMs_ = ms; }
     // While building, it reports progress this often (at least one batch of rows between reports).
     void setProgressInterval(int ms) { sliceMs_ = ms; }
+    // Idle priority by default; normal priority competes with other programs (the benchmark on a busy
+    // machine, where an idle thread gets no time at all).
+    void setIdlePriority(bool idle) { idle_ = idle; }
 
 signals:
     // True while the index is being built (not merely catching up on a few changes): the status bar
@@ -52,6 +55,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> catchUpMs_{1000};
     std::atomic<int> sliceMs_{500};
+    bool idle_ = true;
     QMutex mutex_;
     QWaitCondition wake_;
     QThread* thread_ = nullptr;
