@@ -3,7 +3,6 @@
 #include "platform/Dialect.h"
 #include "search/SearchText.h"
 #include "store/Content.h"
-#include "store/IndexHooks.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -746,11 +745,5 @@ std::optional<QList<qint64>> SearchIndexCandidates(Database& db, const QStringLi
     }
     return result;
 }
-
-// The store's hooks have nothing left to do: the database notes every change itself.
-
-void SearchIndexNodesChanged(Database&, const QList<qint64>&) {}
-void SearchIndexSubtreeChanged(Database&, const QString&) {}
-void SearchIndexRowsPurged(Database&) {}
 
 } // namespace zel

@@ -7,7 +7,6 @@
 #include "platform/SqliteFile.h"
 #include "search/SearchIndex.h"
 #include "shell/Strings.h"
-#include "store/IndexHooks.h"
 #include "store/Sql.h"
 
 namespace zel {
@@ -137,7 +136,6 @@ bool PurgeDeleted(Database& db) {
         !db.exec(QStringLiteral("delete from mail where hasdelete='D'")) ||
         !db.exec(QStringLiteral("delete from info where hasdelete='D'")))
         return false;
-    SearchIndexRowsPurged(db);
     return tx.commit();
 }
 

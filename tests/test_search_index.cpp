@@ -9,7 +9,6 @@
 #include "platform/Dialect.h"
 #include "search/SearchIndex.h"
 #include "store/Content.h"
-#include "store/IndexHooks.h"
 #include "store/Nodes.h"
 #include "store/RecycleBin.h"
 #include "store/Users.h"
@@ -21,8 +20,8 @@ using namespace zel::test;
 
 namespace {
 
-// The store operations the property test drives: the store's own, which keep the index in step
-// through its hooks.
+// The store operations the property test drives: the store's own, which know nothing of the index (the
+// database notes their changes).
 struct StoreOps {
     std::function<void(Database&, qint64 id, const QString& html)> writeContent;
     std::function<void(Database&, qint64 id, const QString& caption)> rename;
