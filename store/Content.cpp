@@ -9,7 +9,6 @@
 #include "platform/Dialect.h"
 #include "shell/Strings.h"
 #include "store/Compression.h"
-#include "store/IndexHooks.h"
 #include "store/Nodes.h"
 #include "store/Sql.h"
 
@@ -70,7 +69,6 @@ bool storeContent(Database& db, const QString& nodeId, const QByteArray& compres
                   {QStringLiteral(":now"), QDateTime::currentDateTime()},
                   {QStringLiteral(":id"), id}}))
         return false;
-    SearchIndexNodesChanged(db, {id});
     return tx.commit();
 }
 

@@ -11,7 +11,6 @@
 #include "shell/Strings.h"
 #include "store/Compression.h"
 #include "store/DocumentUnlocks.h"
-#include "store/IndexHooks.h"
 #include "store/PasswordHash.h"
 #include "store/Sql.h"
 #include "store/Users.h"
@@ -450,7 +449,6 @@ QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parent
          {QStringLiteral(":actor"), user.name.isEmpty() ? QVariant() : QVariant(user.name.left(20))},
          {QStringLiteral(":content"), stored}});
     if (id <= 0) return {};
-    SearchIndexNodesChanged(db, {id});
     if (!tx.commit()) return {};
     return QString::number(id);
 }
@@ -478,8 +476,6 @@ bool RenameNode(Database& db, const QString& newCaption, const QString& id) {
     // The subtree is rewritten whatever haschild says: a stale flag must not leave stale paths behind.
     const QString ownPath = fullpath + QString::number(nid) + u'/';
     if (!rewriteSubtree(db, ownPath, ownPath, fullname + oldCaption + u'/', fullname + caption + u'/')) return false;
-    SearchIndexNodesChanged(db, {nid});
-    SearchIndexSubtreeChanged(db, ownPath);
     return tx.commit();
 }
 
@@ -526,8 +522,6 @@ int MoveNode(Database& db, const QString& newParentId, const QString& id) {
         return 0;
     const QString newOwnPath = to.path + QString::number(nid) + u'/';
     if (!rewriteSubtree(db, oldOwnPath, newOwnPath, fullname + caption + u'/', to.name + caption + u'/')) return 0;
-    SearchIndexNodesChanged(db, {nid});
-    SearchIndexSubtreeChanged(db, newOwnPath);
     return tx.commit() ? sort : 0;
 }
 
@@ -634,7 +628,6 @@ QString CopySubtree(Database& db, bool withChildren, const QString& targetId, co
     }
     if (show) progress.end();
     if (!ok) return {};
-    SearchIndexNodesChanged(db, newIds);
     return tx.commit() ? copies[0].id : QString();
 }
 
@@ -691,7 +684,6 @@ bool UpdateNodeProperties(Database& db, const Tinfoproperty& rec, const QString&
                   {QStringLiteral(":id"), sql::idValue(id)}}))
         return false;
     if (!SetMemoText(db, id, rec.memo)) return false;
-    SearchIndexNodesChanged(db, {sql::idValue(id)});
     return tx.commit();
 }
 
@@ -797,7 +789,6 @@ bool RebuildPaths(Database& db, const Progress& progress) {
         }
     }
     progress.end();
-    SearchIndexSubtreeChanged(db, QStringLiteral("/"));
     return tx.commit();
 }
 

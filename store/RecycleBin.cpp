@@ -3,7 +3,6 @@
 #include "platform/Dialect.h"
 #include "search/SearchIndex.h"
 #include "shell/Strings.h"
-#include "store/IndexHooks.h"
 #include "store/Sql.h"
 
 #include <QSet>
@@ -192,7 +191,6 @@ bool PurgeDeleted(Database& db) {
         !db.exec(QStringLiteral("delete from mail where hasdelete='D'")) ||
         !db.exec(QStringLiteral("delete from info where hasdelete='D'")))
         return false;
-    SearchIndexRowsPurged(db);
     return tx.commit();
 }
 
