@@ -54,7 +54,9 @@ const char* kUsage =
     "  maintain [--keep-deleted] [--repair-paths]\n"
     "  search TEXT [--content] [--no-fullname] [--case] [--subtree ID] [--created FROM TO]\n"
     "         [--modified FROM TO] [--owner TEXT] [--html] [--scan]\n"
-    "  search-index status | rebuild | drop\n";
+    "  search-index status | rebuild | drop\n"
+    "  mail outbox | mail outbox add NODE --account A --to LIST [--cc LIST] [--bcc LIST] [--subject S]\n"
+    "       [--priority 1-5] [--direct] [--anonymous] | mail send NODE | mail run [ACCOUNT] --send-only\n";
 
 // "--name" takes one value, "--name=2" two (joined by a line end).
 int optionArity(const QStringList& valueOptions, const QString& arg) {
@@ -153,6 +155,7 @@ int runCli(int argc, char** argv) {
     registerNodeCommands();
     registerBinCommands();
     registerSearchCommands();
+    registerMailSendCommands();
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;

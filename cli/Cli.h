@@ -78,5 +78,11 @@ void registerUserCommands();
 void registerNodeCommands(); // node, content, attach
 void registerBinCommands();  // bin, maintain
 void registerSearchCommands();
+void registerMailSendCommands();
+
+// The sending subcommands of "mail" (outbox, send, run --send-only); -1 for any other subcommand.
+int runMailSendCommand(Cli& cli, const CliArgs& args);
+QStringList mailSendValueOptions();
+QStringList mailSendFlagOptions();
 
 } // namespace zel

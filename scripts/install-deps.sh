@@ -10,6 +10,8 @@ packages=(
   shared-mime-info
   libgtest-dev
   postgresql postgresql-contrib
+  libgumbo-dev
+  python3-aiosmtpd dnsmasq-base swaks openssl
 )
 missing=()
 for p in "${packages[@]}"; do
