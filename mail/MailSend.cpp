@@ -12,6 +12,7 @@
 
 #include "platform/Paths.h"
 #include "shell/Strings.h"
+#include "store/Compression.h"
 #include "store/Content.h"
 #include "store/Nodes.h"
 #include "store/PasswordHash.h"
@@ -162,6 +163,7 @@ struct MailBuild {
     QHash<QString, int> partOfAttachment; // attachment id -> index in files
     QList<SmtpFilePart> files;
     QSet<QString> imageAttachments;
+    QString unreadable;
 };
 
 QString contentId(const QString& attachmentId) {
@@ -172,6 +174,22 @@ QByteArray mimeTypeOf(const QString& fileName) {
     static const QMimeDatabase mimes;
     const QMimeType t = mimes.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
     return t.isValid() && !t.isDefault() ? t.name().toLatin1() : QByteArray("application/octet-stream");
+}
+
+// The bytes of a live attachment; false when there is none or its stored bytes do not expand.
+bool readAttachment(Database& db, const QString& id, QString& name, QByteArray& data) {
+    Query q(db, QStringLiteral("select filename,document from accessories where id=:id and ") + sql::live(),
+            {{QStringLiteral(":id"), sql::idValue(id)}});
+    if (!q.next()) return false;
+    name = q.text(0);
+    const QByteArray stored = q.value(1).toByteArray();
+    if (IsStoredRaw(name)) {
+        data = stored;
+        return true;
+    }
+    bool ok = stored.isEmpty();
+    data = stored.isEmpty() ? QByteArray() : DecompressStream(stored, &ok);
+    return ok;
 }
 
 // A link URL of the knowledge base -> the attachment id it names, empty when none.
@@ -198,8 +216,12 @@ void rewriteReference(MailBuild& b, const GumboAttribute* attr) {
     if (attachmentId.isEmpty()) return;
     if (!b.partOfAttachment.contains(attachmentId)) {
         QByteArray data;
-        const QString name = ReadAttachmentById(b.db, data, attachmentId);
-        if (name.isEmpty()) return; // no such live attachment: the reference stays as it is
+        QString name;
+        if (!readAttachment(b.db, attachmentId, name, data)) {
+            // No such live attachment: the reference stays as it is. One that cannot be read fails the message.
+            if (!name.isEmpty()) b.unreadable = name;
+            return;
+        }
         SmtpFilePart part;
         part.name = name;
         part.data = data;
@@ -457,7 +479,20 @@ private:
         compose(c, m);
         c.FromName = acc_.mailAddress;
         c.RcptName = recipients;
+        const bool reused = serverMessages_++ > 0;
         int code = c.MailFrom();
+        if (reused && code >= kSmtpSocketError && code != kSmtpCancelled) {
+            // The server closed the connection after the last message: one new connection.
+            c.Abort();
+            serverMessages_ = 0;
+            if (!ensureServer(&error)) {
+                failures->append(error);
+                return 0;
+            }
+            serverMessages_ = 1;
+            compose(c, m);
+            code = c.MailFrom();
+        }
         if (code == 0) code = c.RcptTo();
         for (const QByteArray& r : c.RejectedRcpt)
             row(false, fill(sendText(41270), {label(m)}) + QStringLiteral(" - ") + QString::fromUtf8(r));
@@ -482,13 +517,17 @@ private:
         QList<MailHost> hosts;
         QString error;
         const MailHostStatus st = LookUpMailHosts(dns, domain, hosts, &error);
+        QStringList hostFailures; // reported only when no host takes the message
         if (st != MailHostStatus::Found) {
             failures->append(error);
             return st == MailHostStatus::NoHosts ? Direct::NoHosts : Direct::Failed;
         }
         for (const MailHost& h : hosts) {
             for (const QHostAddress& a : h.addresses) {
-                if (run_.cancel) return Direct::Failed;
+                if (run_.cancel) {
+                    failures->append(hostFailures);
+                    return Direct::Failed;
+                }
                 TSmtpCli c;
                 configure(c);
                 c.Host = h.name;
@@ -526,11 +565,15 @@ private:
                     c.Quit();
                     return Direct::Delivered;
                 }
-                failures->append(h.name + QStringLiteral(": ") + reason());
+                hostFailures.append(h.name + QStringLiteral(": ") + reason());
                 c.Abort();
-                if (!nextHost(code)) return Direct::Failed;
+                if (!nextHost(code)) {
+                    failures->append(hostFailures);
+                    return Direct::Failed;
+                }
             }
         }
+        failures->append(hostFailures);
         return Direct::Failed;
     }
 
@@ -601,6 +644,7 @@ private:
     SendRun& run_;
     SmtpAccount acc_;
     TSmtpCli server_;
+    int serverMessages_ = 0; // messages begun on the current connection
     QString serverError_;
     QString owner_;
 };
@@ -748,6 +792,10 @@ bool PrepareMail(Database& db, const QString& nodeId, PreparedMail& m, QString* 
     result += html.mid(at);
     m.html = result;
     m.files = b.files;
+    if (!b.unreadable.isEmpty()) {
+        if (error) *error = QStringLiteral("attachment %1 cannot be read").arg(b.unreadable);
+        return false;
+    }
 
     // The node's own attachments after the pictures; one part per file name.
     QSet<QString> names;
@@ -766,8 +814,8 @@ bool PrepareMail(Database& db, const QString& nodeId, PreparedMail& m, QString* 
         if (names.contains(name.toLower())) continue;
         names.insert(name.toLower());
         QByteArray data;
-        const QString got = ReadAttachmentById(db, data, id);
-        if (got.isEmpty()) {
+        QString got;
+        if (!readAttachment(db, id, got, data)) {
             if (error) *error = QStringLiteral("attachment %1 cannot be read").arg(name);
             return false;
         }

@@ -54,9 +54,9 @@ TEST(LookUpMailHosts, ByPreferenceWithAddressesFromTheReplyOrAskedFor) {
     dns.answer = [](const QByteArray& q, bool) {
         const QString name = DnsQuestionName(q);
         if (DnsQuestionType(q) == 15)
-            return DnsReplyFor(q, 0,
-                               {DnsMx(name, 20, QStringLiteral("mx20.t.test")), DnsMx(name, 10, QStringLiteral("mx10.t.test"))},
-                               {}, {DnsA(QStringLiteral("mx20.t.test"), QStringLiteral("127.0.0.20"))});
+            return DnsReplyFor(
+                q, 0, {DnsMx(name, 20, QStringLiteral("mx20.t.test")), DnsMx(name, 10, QStringLiteral("mx10.t.test"))},
+                {}, {DnsA(QStringLiteral("mx20.t.test"), QStringLiteral("127.0.0.20"))});
         if (name == QStringLiteral("mx10.t.test") && DnsQuestionType(q) == 1)
             return DnsReplyFor(q, 0, {DnsA(name, QStringLiteral("127.0.0.10"))});
         return DnsReplyFor(q, 0, {});
@@ -64,7 +64,8 @@ TEST(LookUpMailHosts, ByPreferenceWithAddressesFromTheReplyOrAskedFor) {
     TDnsQuery q = queryOn(dns.start());
     QList<MailHost> hosts;
     ASSERT_EQ(LookUpMailHosts(q, QStringLiteral("T.Test."), hosts), MailHostStatus::Found);
-    EXPECT_EQ(names(hosts), (QStringList{QStringLiteral("mx10.t.test=127.0.0.10"), QStringLiteral("mx20.t.test=127.0.0.20")}));
+    EXPECT_EQ(names(hosts),
+              (QStringList{QStringLiteral("mx10.t.test=127.0.0.10"), QStringLiteral("mx20.t.test=127.0.0.20")}));
 }
 
 TEST(LookUpMailHosts, NameServersInTheAuthoritySectionAreNeverCandidates) {
@@ -97,7 +98,8 @@ TEST(LookUpMailHosts, TruncatedReplyIsAskedAgainOverTcp) {
 
 TEST(LookUpMailHosts, ErrorsRepliesForOtherQueriesAndSilence) {
     // NXDOMAIN: the domain takes no mail; SERVFAIL: try again later.
-    for (const auto& [rcode, expected] : {std::pair{3, MailHostStatus::NoHosts}, std::pair{2, MailHostStatus::Failed}}) {
+    for (const auto& [rcode, expected] :
+         {std::pair{3, MailHostStatus::NoHosts}, std::pair{2, MailHostStatus::Failed}}) {
         FakeDns dns;
         const quint16 flags = quint16(rcode);
         dns.answer = [flags](const QByteArray& q, bool) { return DnsReplyFor(q, flags, {}); };
@@ -135,7 +137,8 @@ TEST(LookUpMailHosts, NextServerWhenTheFirstIsSilent) {
                            {DnsA(QStringLiteral("mx.t.test"), QStringLiteral("127.0.0.8"))});
     };
     TDnsQuery q;
-    q.Servers = {DnsServer{QStringLiteral("127.0.0.1"), silent.start()}, DnsServer{QStringLiteral("127.0.0.1"), good.start()}};
+    q.Servers = {DnsServer{QStringLiteral("127.0.0.1"), silent.start()},
+                 DnsServer{QStringLiteral("127.0.0.1"), good.start()}};
     q.Timeout = 2;
     QList<MailHost> hosts;
     ASSERT_EQ(LookUpMailHosts(q, QStringLiteral("t.test"), hosts), MailHostStatus::Found);
