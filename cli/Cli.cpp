@@ -54,7 +54,13 @@ const char* kUsage =
     "  maintain [--keep-deleted] [--repair-paths]\n"
     "  search TEXT [--content] [--no-fullname] [--case] [--subtree ID] [--created FROM TO]\n"
     "         [--modified FROM TO] [--owner TEXT] [--html] [--scan]\n"
-    "  search-index status | rebuild | drop\n";
+    "  search-index status | rebuild | drop\n"
+    "  mail account add NAME --address A --pop3 HOST[:PORT] --user U [--password PW] [--keep-on-server]\n"
+    "       [--tls tls|starttls|none] [--allow-plain] --smtp HOST[:PORT] [--smtp-auth] [--smtp-user U\n"
+    "       --smtp-password PW] [--ca-file F] [--folder ID] | mail account set NAME ... | mail account list |\n"
+    "  mail account remove NAME\n"
+    "  mail receive [ACCOUNT] | mail import FILE... --folder ID | mail run [ACCOUNT]\n"
+    "       (unremembered passwords: ZEL_MAIL_PASSWORD)\n";
 
 // "--name" takes one value, "--name=2" two (joined by a line end).
 int optionArity(const QStringList& valueOptions, const QString& arg) {
@@ -153,6 +159,7 @@ int runCli(int argc, char** argv) {
     registerNodeCommands();
     registerBinCommands();
     registerSearchCommands();
+    registerMailCommands();
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;

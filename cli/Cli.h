@@ -78,5 +78,6 @@ void registerUserCommands();
 void registerNodeCommands(); // node, content, attach
 void registerBinCommands();  // bin, maintain
 void registerSearchCommands();
+void registerMailCommands(); // mail account|receive|import|run|...
 
 } // namespace zel

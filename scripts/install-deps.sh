@@ -10,6 +10,7 @@ packages=(
   shared-mime-info
   libgtest-dev
   postgresql postgresql-contrib
+  libgumbo-dev openssl python3 dovecot-pop3d
 )
 missing=()
 for p in "${packages[@]}"; do
