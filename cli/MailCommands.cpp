@@ -2,9 +2,17 @@
 #include "cli/Cli.h"
 
 #include <QHash>
+#include <QSet>
+
+#include <QFile>
+#include <QFileInfo>
 
 #include "mail/MailAccounts.h"
+#include "mail/TMail.h"
+#include "mail/TMimeDecorder.h"
+#include "mail/TMimeDecorderTrd.h"
 #include "platform/Database.h"
+#include "store/Nodes.h"
 #include "store/Users.h"
 
 namespace zel {
@@ -21,7 +29,7 @@ struct MailResult {
     }
 };
 
-[[maybe_unused]] int printResult(Cli& cli, const MailResult& r) {
+int printResult(Cli& cli, const MailResult& r) {
     cli.printRows({QStringLiteral("account"), QStringLiteral("status"), QStringLiteral("text")}, r.rows);
     return r.failed ? kExitError : kExitOk;
 }
@@ -163,11 +171,88 @@ int accountCommand(Cli& cli, const CliArgs& a) {
     throw CliError{QStringLiteral("unknown mail account command \"%1\"").arg(sub), kExitUsage};
 }
 
+// A mail run on its own thread, waited for, then the conversion of what it downloaded.
+int runMail(Cli& cli, const CliArgs& a, int mode) {
+    Database& db = cli.session();
+    const QString account = a.size() > 1 ? a.at(1, "account") : QString();
+    if (!account.isEmpty()) requireAccount(db, account);
+    TMail run(db.connectionString(), mode, CurrentUser().code, account);
+    const QString timeout = a.option(QStringLiteral("--timeout"), qEnvironmentVariable("ZEL_MAIL_TIMEOUT"));
+    if (!timeout.isEmpty()) {
+        bool ok = false;
+        const double seconds = timeout.toDouble(&ok);
+        if (!ok || seconds <= 0) throw CliError{QStringLiteral("--timeout takes seconds"), kExitUsage};
+        run.setTimeoutMs(int(seconds * 1000));
+    }
+    // Unremembered passwords come from the environment, once per account: a refused one is not
+    // tried again.
+    const QString password = qEnvironmentVariable("ZEL_MAIL_PASSWORD");
+    QSet<QString> asked;
+    QObject::connect(
+        &run, &TMail::credentialsNeeded, &run,
+        [&](TMailReg* acc, bool* accepted) {
+            *accepted = false;
+            if (password.isEmpty() || asked.contains(acc->id)) return;
+            asked.insert(acc->id);
+            acc->popPassword = password;
+            *accepted = true;
+        },
+        Qt::DirectConnection);
+    run.start();
+    run.wait();
+    TMimeDecorderTrd::waitIdle();
+    MailResult r;
+    for (const TMail::Result& x : run.results())
+        r.add(x.account, x.ok, x.text);
+    if (mode != TMail::SendOnly) {
+        const qint64 waiting = db.scalar(QStringLiteral("select count(*) from zel_mailspool")).toLongLong();
+        if (waiting > 0)
+            r.add(QString(), false, QStringLiteral("%1 downloaded message(s) not yet converted").arg(waiting));
+    }
+    return printResult(cli, r);
+}
+
+int receiveCommand(Cli& cli, const CliArgs& a) {
+    return runMail(cli, a, TMail::ReceiveOnly);
+}
+
+int runCommand(Cli& cli, const CliArgs& a) {
+    if (a.flag(QStringLiteral("--send-only"))) return runMail(cli, a, TMail::SendOnly);
+    if (a.flag(QStringLiteral("--receive-only"))) return runMail(cli, a, TMail::ReceiveOnly);
+    return runMail(cli, a, TMail::ReceiveAndSend);
+}
+
+int importCommand(Cli& cli, const CliArgs& a) {
+    const QStringList files = a.rest(1);
+    if (files.isEmpty()) throw CliError{QStringLiteral("missing FILE"), kExitUsage};
+    const QString folder = a.required(QStringLiteral("--folder")).trimmed();
+    Database& db = cli.session();
+    if (folder != QStringLiteral("0") && GetChildPath(db, folder).isEmpty())
+        throw CliError{QStringLiteral("no node %1").arg(folder)};
+    MailResult r;
+    for (const QString& f : files) {
+        QFile file(f);
+        if (!file.open(QIODevice::ReadOnly)) {
+            r.add(f, false, QStringLiteral("cannot read the file"));
+            continue;
+        }
+        const QString node = ConvertMessage(db, file.readAll(), folder, QStringLiteral("E"));
+        if (node.isEmpty())
+            r.add(f, false, QStringLiteral("cannot store the message: %1").arg(db.lastError()));
+        else
+            r.add(f, true, node);
+    }
+    return printResult(cli, r);
+}
+
 // The subcommands of "mail"; each receives all words after "mail" (its own name first).
 using MailSubcommand = int (*)(Cli&, const CliArgs&);
 const QHash<QString, MailSubcommand>& mailSubcommands() {
     static const QHash<QString, MailSubcommand> table{
         {QStringLiteral("account"), accountCommand},
+        {QStringLiteral("receive"), receiveCommand},
+        {QStringLiteral("import"), importCommand},
+        {QStringLiteral("run"), runCommand},
         // Sending: outbox, send (and run --send-only) plug in here.
     };
     return table;
