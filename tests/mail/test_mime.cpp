@@ -101,11 +101,7 @@ TEST(MimeCorpus, EachShapeBecomesTheRightDocument) {
          {},
          {QStringLiteral("x.bin")}},
         {"html-only.eml", QStringLiteral("HTML alone"), {QStringLiteral("<html><body><p>Café</p>")}, {}, {}},
-        {"html-meta-charset.eml",
-         QStringLiteral("Meta"),
-         {QStringLiteral("<body>ą</body>")},
-         {},
-         {}},
+        {"html-meta-charset.eml", QStringLiteral("Meta"), {QStringLiteral("<body>ą</body>")}, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -158,20 +154,20 @@ TEST(MailHeaders, EncodedWordsAndEightBitText) {
         {"plain text", QStringLiteral("plain text")},
         {"=?utf-8?B?w6Q=?=", QStringLiteral("ä")},
         {"=?UTF-8?q?a_b=3Dc?=", QStringLiteral("a b=c")},
-        {"=?utf-8?q?a?= =?utf-8?q?b?=", QStringLiteral("ab")},        // blanks between words go
-        {"=?utf-8?q?a?= x =?utf-8?q?b?=", QStringLiteral("a x b")},    // other text stays
-        {"x =?utf-8?q?a?=  y", QStringLiteral("x a  y")},              // blanks next to plain text stay
-        {"=?utf-8?B?4oK=?= =?utf-8?B?rA==?=", QStringLiteral("€")},   // a character split over two words
-        {"cost =? 5", QStringLiteral("cost =? 5")},                    // not a word: once, unchanged
+        {"=?utf-8?q?a?= =?utf-8?q?b?=", QStringLiteral("ab")},      // blanks between words go
+        {"=?utf-8?q?a?= x =?utf-8?q?b?=", QStringLiteral("a x b")}, // other text stays
+        {"x =?utf-8?q?a?=  y", QStringLiteral("x a  y")},           // blanks next to plain text stay
+        {"=?utf-8?B?4oK=?= =?utf-8?B?rA==?=", QStringLiteral("€")}, // a character split over two words
+        {"cost =? 5", QStringLiteral("cost =? 5")},                 // not a word: once, unchanged
         {"=?utf-8?q?unterminated", QStringLiteral("=?utf-8?q?unterminated")},
         {"=?bogus-charset?q?abc?=", QStringLiteral("abc")},
         {"=?iso-8859-1?q?caf=E9?=", QStringLiteral("café")},
         {"=?utf-8*en?q?lang?=", QStringLiteral("lang")},
         {QByteArray("a\r\n b\0c", 7), QStringLiteral("a   bc")},
-        {"Gr\xc3\xbc\xc3\x9f", QStringLiteral("Grüß")},                 // 8-bit UTF-8
-        {"Gr\xfc\xdf", QStringLiteral("Grüß")},                         // 8-bit code page
-        {"\xf0\x9f\x98\x80", QStringLiteral("😀")},                     // four-byte form
-        {"=?utf-8?q?x=0D=0Ay?=", QStringLiteral("x  y")},               // no line break survives
+        {"Gr\xc3\xbc\xc3\x9f", QStringLiteral("Grüß")},   // 8-bit UTF-8
+        {"Gr\xfc\xdf", QStringLiteral("Grüß")},           // 8-bit code page
+        {"\xf0\x9f\x98\x80", QStringLiteral("😀")},        // four-byte form
+        {"=?utf-8?q?x=0D=0Ay?=", QStringLiteral("x  y")}, // no line break survives
     };
     for (const Case& c : cases)
         EXPECT_EQ(DecodeHeaderWords(c.in), c.out) << c.in.toStdString();
@@ -180,9 +176,9 @@ TEST(MailHeaders, EncodedWordsAndEightBitText) {
         QByteArray in;
         bool looks;
     };
-    const QList<U> utf{{"ascii", false},        {"\xc3\xa4", true},       {"\xe2\x82\xac", true},
-                       {"\xf0\x9f\x98\x80", true}, {"\xc3", false},          {"\xe4\xf6", false},
-                       {"\xc0\xaf", false},      {"\xed\xa0\x80", false},  {"a\xc3\xa4z", true}};
+    const QList<U> utf{{"ascii", false},           {"\xc3\xa4", true},      {"\xe2\x82\xac", true},
+                       {"\xf0\x9f\x98\x80", true}, {"\xc3", false},         {"\xe4\xf6", false},
+                       {"\xc0\xaf", false},        {"\xed\xa0\x80", false}, {"a\xc3\xa4z", true}};
     for (const U& u : utf)
         EXPECT_EQ(LooksLikeUtf8(u.in), u.looks) << u.in.toHex().toStdString();
 }
@@ -216,7 +212,8 @@ TEST_P(MimeStoreTest, ReferencesPointAtTheStoredAttachments) {
     const QString bg = FindAttachmentId(db(), node, QStringLiteral("image3.gif"));
     ASSERT_FALSE(one.isEmpty());
     const QString html = QString::fromUtf8(ReadDocumentContent(db(), node));
-    EXPECT_TRUE(html.contains(QStringLiteral("<img src=\"link://document/__zel_@cid:/%1\">").arg(one))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("<img src=\"link://document/__zel_@cid:/%1\">").arg(one)))
+        << html.toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral("<IMG SRC=\"link://document/__zel_@cid:/%1\">").arg(two)));
     EXPECT_TRUE(html.contains(QStringLiteral("<body background=\"link://document/__zel_@cid:/%1\">").arg(bg)));
     // Content ids compare exactly first, then without regard to case.
@@ -239,7 +236,8 @@ TEST_P(MimeStoreTest, ReferencesPointAtTheStoredAttachments) {
 }
 
 TEST_P(MimeStoreTest, NodeAndMailRowCarryTheMessage) {
-    const QString node = ConvertMessage(db(), corpus("nested-mixed-alternative-related.eml"), folder_, QStringLiteral("I"));
+    const QString node =
+        ConvertMessage(db(), corpus("nested-mixed-alternative-related.eml"), folder_, QStringLiteral("I"));
     ASSERT_FALSE(node.isEmpty()) << db().lastError().toStdString();
     EXPECT_EQ(GetNodeCaption(db(), node), QStringLiteral("Nested parts"));
     EXPECT_EQ(CountAttachments(db(), node), 2);
