@@ -78,11 +78,10 @@ void registerUserCommands();
 void registerNodeCommands(); // node, content, attach
 void registerBinCommands();  // bin, maintain
 void registerSearchCommands();
-void registerMailSendCommands();
+void registerMailCommands(); // mail account|receive|import|run|...
 
-// The sending subcommands of "mail" (outbox, send, run --send-only); -1 for any other subcommand.
-int runMailSendCommand(Cli& cli, const CliArgs& args);
-QStringList mailSendValueOptions();
-QStringList mailSendFlagOptions();
+// The sending subcommands of "mail": outbox [add], send NODE.
+int mailOutboxCommand(Cli& cli, const CliArgs& args);
+int mailSendCommand(Cli& cli, const CliArgs& args);
 
 } // namespace zel

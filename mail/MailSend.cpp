@@ -1,6 +1,12 @@
 #include "mail/MailSend.h"
 
+#include "mail/MailAccounts.h"
+#include "mail/TMail.h"
+
 #include <QDateTime>
+#include <QThread>
+#include <thread>
+#include <tuple>
 #include <QHash>
 #include <QMimeDatabase>
 #include <QRegularExpression>
@@ -757,11 +763,11 @@ bool PrepareMail(Database& db, const QString& nodeId, PreparedMail& m, QString* 
     }
     m.mailId = mailId.toLongLong();
     m.subject = rec.subject;
-    m.to = SplitAddressList(rec.mailaddress);
-    m.cc = SplitAddressList(rec.cclist);
-    m.bcc = SplitAddressList(rec.bcclist);
+    m.to = SplitAddressList(rec.mailAddress);
+    m.cc = SplitAddressList(rec.ccList);
+    m.bcc = SplitAddressList(rec.bccList);
     m.anonymous = rec.anonymity;
-    m.direct = rec.directsend || rec.anonymity;
+    m.direct = rec.directSend || rec.anonymity;
     m.messageId = QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + "@" + kMailDomain;
 
     const QByteArray html = ReadDocumentContent(db, nodeId);
@@ -860,10 +866,18 @@ void ComposeMail(TSmtpCli& cli, const PreparedMail& m, bool eightBitOk) {
 }
 
 QString StoreOutgoingMessage(Database& db, const QString& nodeId, const TMailmsgReg& rec, QString* error) {
-    if (SplitAddressList(rec.mailaddress).isEmpty()) {
+    if (SplitAddressList(rec.mailAddress).isEmpty()) {
         if (error) *error = sendText(41149);
         return {};
     }
+    // The columns hold 250 characters (the account 50): a cut list would lose recipients unseen.
+    for (const auto& [what, value, width] : {std::tuple{"To", rec.mailAddress, 250}, std::tuple{"CC", rec.ccList, 250},
+                                             std::tuple{"BCC", rec.bccList, 250}, std::tuple{"subject", rec.subject, 250},
+                                             std::tuple{"account", rec.account, 50}})
+        if (value.size() > width) {
+            if (error) *error = QStringLiteral("the %1 is longer than %2 characters").arg(QString::fromLatin1(what)).arg(width);
+            return {};
+        }
     const SystemFolders f = systemFolders(db);
     if (f.outbox <= 0) {
         if (error) *error = QStringLiteral("the knowledge base has no outbox");
@@ -887,7 +901,7 @@ QString StoreOutgoingMessage(Database& db, const QString& nodeId, const TMailmsg
         return nodeId;
     }
     const auto copy = CopyNodeRecord(db, false, nodeId, outbox, GetChildPrefixes(db, outbox));
-    if (!copy || InsertMailRow(db, copy->id, rec) <= 0 || !RefreshHasChild(db, outbox) || !tx.commit()) {
+    if (!copy || InsertMailRow(db, copy->id, rec).isEmpty() || !RefreshHasChild(db, outbox) || !tx.commit()) {
         if (error) *error = db.lastError();
         return {};
     }
@@ -910,26 +924,21 @@ bool MarkMessageSent(Database& db, const QString& nodeId, bool direct) {
     return tx.commit();
 }
 
-SmtpAccount LoadSmtpAccount(Database& db, const QString& name, const QString& userCode, bool* found) {
+SmtpAccount SmtpAccountOf(const TMailReg& r) {
     SmtpAccount a;
-    if (found) *found = false;
-    Query q(db,
-            QStringLiteral("select id,name,mailaddress,smtp,smtpport,authsmtp,authsmtpsamepop,popaccount,poppassword,"
-                           "smtpaccount,smtppassword,directsend from mailinfo where name=:name and usercode=:usercode"),
-            {{QStringLiteral(":name"), name}, {QStringLiteral(":usercode"), userCode}});
-    if (!q.next()) return a;
-    if (found) *found = true;
-    a.id = QString::number(q.integer(0));
-    a.name = q.text(1);
-    a.mailAddress = q.text(2);
-    a.smtpHost = q.text(3).trimmed();
-    a.smtpPort = q.integer(4) > 0 ? quint16(q.integer(4)) : quint16(25);
-    a.authSmtp = q.text(5) != QStringLiteral("N");
-    const bool same = q.text(6) != QStringLiteral("N");
-    a.user = same ? q.text(7) : q.text(9);
-    QString password;
-    if (UnscramblePassword(same ? q.text(8) : q.text(10), &password)) a.password = password;
-    a.directSend = q.text(11) != QStringLiteral("N");
+    a.id = r.id;
+    a.name = r.name;
+    a.mailAddress = r.mailAddress;
+    a.smtpHost = r.smtp.trimmed();
+    a.smtpPort = r.smtpPort > 0 && r.smtpPort < 65536 ? quint16(r.smtpPort) : quint16(25);
+    a.tls = r.smtpTls == MailTls::Tls ? SmtpTlsMode::Implicit
+                                       : (r.smtpTls == MailTls::StartTls ? SmtpTlsMode::StartTls : SmtpTlsMode::None);
+    a.allowPlain = r.allowPlain;
+    a.caFile = r.caFile;
+    a.authSmtp = r.authSmtp;
+    a.user = r.authSmtpSamePop ? r.popAccount : r.smtpAccount;
+    a.password = r.authSmtpSamePop ? r.popPassword : r.smtpPassword;
+    a.directSend = r.directSend;
     return a;
 }
 
@@ -939,58 +948,67 @@ bool SendAccount(SendRun& run, const SmtpAccount& account) {
     if (f.outbox <= 0 || f.sendbox <= 0) return false;
     ensureClaimTable(run.db);
     const QList<OutboxRow> rows = outboxRows(run.db, f.outbox, account.name, run.nodeId);
-    if (rows.isEmpty()) return true;
+    if (rows.isEmpty()) {
+        if (!run.nodeId.isEmpty()) {
+            ++run.errorCount;
+            if (run.observer.row)
+                run.observer.row(account.name, false,
+                                 QStringLiteral("%1 is not a message of this account in the outbox").arg(run.nodeId));
+        }
+        return true;
+    }
     AccountSender sender(run, account);
     sender.sendAll(rows, f.outbox);
     return true;
 }
 
-void SendPhase(SendRun& run, const QString& accountName) {
-    QStringList names;
-    if (!accountName.isEmpty()) {
-        names += accountName;
-    } else {
-        Query q(run.db, QStringLiteral("select name from mailinfo where usercode=:code order by id"),
-                {{QStringLiteral(":code"), run.userCode}});
-        while (q.next())
-            names += q.text(0);
-    }
-    for (const QString& n : names) {
-        if (run.cancel) break;
-        bool found = false;
-        const SmtpAccount a = LoadSmtpAccount(run.db, n, run.userCode, &found);
-        if (!found) {
-            ++run.errorCount;
-            if (run.observer.row) run.observer.row(n, false, QStringLiteral("no such account"));
-            continue;
+void SendAccountOfRun(TMail& mail, Database& db, const TMailReg& account) {
+    TMailReg acc = account;
+    // SMTP "same as POP3" with a password not remembered: the one typed in this run, else ask.
+    if (acc.authSmtp && acc.authSmtpSamePop && acc.popPassword.isEmpty() && !acc.smtp.trimmed().isEmpty()) {
+        acc.popPassword = mail.typedPassword(acc.id);
+        if (acc.popPassword.isEmpty()) {
+            bool accepted = false;
+            emit mail.credentialsNeeded(&acc, &accepted);
+            if (!accepted) acc.popPassword.clear();
         }
-        SmtpAccount acc = a;
-        if (acc.authSmtp && acc.password.isEmpty() && run.passwordFor) acc.password = run.passwordFor(acc);
-        SendAccount(run, acc);
     }
+    SendRun run(db);
+    run.nodeId = mail.singleMessage();
+    run.direct = LoadDirectSettings();
+    run.direct.timeout = qMax(1, mail.timeoutMs() / 1000);
+    run.observer.status = [&mail](const QString& t) { mail.setStatus(t); };
+    run.observer.row = [&mail](const QString& a, bool ok, const QString& t) {
+        mail.addResult(a, ok, t);
+        if (ok) mail.addRow(t, false);
+    };
+    int maximum = 0, position = 0;
+    run.observer.barMaximum = [&](int m) {
+        maximum = m;
+        position = 0;
+        emit mail.barChanged(maximum, position);
+    };
+    run.observer.barStep = [&] { emit mail.barChanged(maximum, ++position); };
+    // The run's Cancel and close reach the clients through the send run's flag.
+    std::atomic<bool> done{false};
+    std::thread watch([&] {
+        while (!done) {
+            if (mail.isCancelled() || mail.isClosing()) run.cancel = true;
+            QThread::msleep(50);
+        }
+    });
+    SendAccount(run, SmtpAccountOf(acc));
+    done = true;
+    watch.join();
 }
 
-bool SendSingleMessage(SendRun& run, const QString& nodeId) {
-    const TMailmsgReg rec = ReadMailRow(run.db, GetMailId(run.db, nodeId));
-    run.nodeId = nodeId;
-    bool found = false;
-    const SmtpAccount a = LoadSmtpAccount(run.db, rec.account, run.userCode, &found);
-    if (!found) {
-        ++run.errorCount;
-        if (run.observer.row) run.observer.row(rec.account, false, QStringLiteral("no such account"));
-        return false;
-    }
-    SmtpAccount acc = a;
-    if (acc.authSmtp && acc.password.isEmpty() && run.passwordFor) acc.password = run.passwordFor(acc);
-    const int before = run.sentCount;
-    const int errorsBefore = run.errorCount;
-    SendAccount(run, acc);
-    if (run.sentCount == before && run.errorCount == errorsBefore) {
-        ++run.errorCount;
-        if (run.observer.row)
-            run.observer.row(rec.account, false, QStringLiteral("%1 is not a message in the outbox").arg(nodeId));
-    }
-    return run.sentCount > before;
+TMail* SendSingleMessage(const QString& connectionString, const QString& userCode, const QString& accountName,
+                         const QString& nodeId) {
+    auto* run = new TMail(connectionString, TMail::SendOne, userCode, accountName);
+    run->setSingleMessage(nodeId);
+    QObject::connect(run, &QThread::finished, run, &QObject::deleteLater);
+    run->start();
+    return run;
 }
 
 } // namespace zel

@@ -8,11 +8,14 @@
 #include <functional>
 
 #include "mail/TDnsQuery.h"
-#include "mail/TMailmsgReg.h"
+#include "mail/MailRows.h"
+#include "mail/TMailReg.h"
 #include "mail/TSmtpCli.h"
 #include "platform/Database.h"
 
 namespace zel {
+
+class TMail;
 
 // What the send phase needs of an account.
 struct SmtpAccount {
@@ -50,16 +53,13 @@ struct SendObserver {
     std::function<void(const QString& nodeId)> sent; // moved from the outbox to the sent box
 };
 
-// One send phase: all accounts of a user, one account, or one message.
+// The sending of one account's outbox messages, or of one message.
 struct SendRun {
     explicit SendRun(Database& database) : db(database) {}
     Database& db;
-    QString userCode;
     QString nodeId; // set: send this outbox message only
     DirectSettings direct;
     SendObserver observer;
-    // The password of an account that authenticates but does not remember it; empty: none.
-    std::function<QString(const SmtpAccount&)> passwordFor;
     std::atomic<bool> cancel{false};
     int sentCount = 0;
     int errorCount = 0;
@@ -102,15 +102,18 @@ QString StoreOutgoingMessage(Database& db, const QString& nodeId, const TMailmsg
 // Moves a sent message into the sent box and stamps its mail row.
 bool MarkMessageSent(Database& db, const QString& nodeId, bool direct);
 
-// Reads an account's sending settings by name for a user; found false when there is none.
-SmtpAccount LoadSmtpAccount(Database& db, const QString& name, const QString& userCode, bool* found = nullptr);
+// The sending side of an account record: "same as POP3" credentials, SMTP security.
+SmtpAccount SmtpAccountOf(const TMailReg& account);
 
-// Sends the account's outbox messages (or run.nodeId). Returns false when the account could not be
-// processed at all.
+// Sends the account's outbox messages (or run.nodeId, which must be one of them; a row says so
+// otherwise). Returns false when the knowledge base has no outbox or sent box.
 bool SendAccount(SendRun& run, const SmtpAccount& account);
-// The send phase for every account of run.userCode, or only accountName when given.
-void SendPhase(SendRun& run, const QString& accountName = {});
-// Sends one outbox message through its own account, on the calling thread.
-bool SendSingleMessage(SendRun& run, const QString& nodeId);
+// The send phase of a mail run for one account: statuses, rows and the bar go to the run, its Cancel
+// and close end the sending within 100 ms, a password typed during the run serves "same as POP3".
+void SendAccountOfRun(TMail& mail, Database& db, const TMailReg& account);
+// Starts a run of mode 12 for one outbox message of the account; it is not the current run and frees
+// itself when it ends.
+TMail* SendSingleMessage(const QString& connectionString, const QString& userCode, const QString& accountName,
+                         const QString& nodeId);
 
 } // namespace zel

@@ -10,8 +10,8 @@ packages=(
   shared-mime-info
   libgtest-dev
   postgresql postgresql-contrib
-  libgumbo-dev
-  python3-aiosmtpd dnsmasq-base swaks openssl
+  libgumbo-dev openssl python3 dovecot-pop3d
+  python3-aiosmtpd dnsmasq-base swaks
 )
 missing=()
 for p in "${packages[@]}"; do

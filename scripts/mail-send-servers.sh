@@ -8,8 +8,10 @@ cmd=${1:?start|stop}
 dir=${2:?DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 
+# Under root the servers run as ZEL_MAIL_SERVER_USER (default nobody).
+svc_user=${ZEL_MAIL_SERVER_USER:-nobody}
 as_user=()
-if [ "$(id -u)" -eq 0 ]; then as_user=(runuser -u nobody --); fi
+if [ "$(id -u)" -eq 0 ]; then as_user=(runuser -u "$svc_user" --); fi
 
 stop() {
   for p in smtp dnsmasq; do
@@ -41,7 +43,7 @@ fi
 chmod 755 "$dir"
 chmod 644 "$tls"/*
 mkdir -p "$dir/spool"
-if [ ${#as_user[@]} -gt 0 ]; then chown -R nobody "$dir/spool" "$tls"; chown nobody "$dir"; fi
+if [ ${#as_user[@]} -gt 0 ]; then chown -R "$svc_user" "$dir/spool" "$tls"; chown "$svc_user" "$dir"; fi
 rm -f "$dir/smtp.env" "$dir/mail-send.env"
 
 "${as_user[@]}" /usr/bin/python3 "$here/smtp-test-server.py" "$dir" "$tls/send-server.pem" "$tls/send-server.key" \
@@ -69,7 +71,7 @@ dnsmasq --keep-in-foreground --port="$dnsport" --listen-address=127.0.0.2 --bind
   --mx-host=fallback.test,mxdown.fallback.test,5 --mx-host=fallback.test,mx20.example.test,20 \
   --host-record=mxdown.fallback.test,127.0.0.5 \
   --host-record=aonly.test,127.0.0.2 \
-  --user="$( [ "$(id -u)" -eq 0 ] && echo nobody || id -un)" \
+  --user="$( [ "$(id -u)" -eq 0 ] && echo "$svc_user" || id -un)" \
   --pid-file= --log-facility="$dir/dnsmasq.log" >/dev/null 2>&1 &
 echo $! >"$dir/dnsmasq.pid"
 

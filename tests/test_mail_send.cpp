@@ -46,9 +46,9 @@ protected:
                   const QString& subject = QStringLiteral("Plan")) {
         TMailmsgReg rec;
         rec.account = QStringLiteral("work");
-        rec.mailaddress = to;
+        rec.mailAddress = to;
         rec.subject = subject;
-        rec.directsend = direct;
+        rec.directSend = direct;
         rec.anonymity = anonymous;
         QString error;
         const QString id = StoreOutgoingMessage(db(), node, rec, &error);
@@ -108,11 +108,11 @@ TEST_P(MailSendTest, OutboxStoresACopyWithItsMailRowAndUpdatesIt) {
     EXPECT_TRUE(StoreOutgoingMessage(db(), d, rec, &error).isEmpty());
     EXPECT_EQ(error, QStringLiteral("You must specify some recipients for the message"));
 
-    rec.mailaddress = QStringLiteral("a@example.test; Bob <b@example.test>");
-    rec.cclist = QStringLiteral("c@example.test");
+    rec.mailAddress = QStringLiteral("a@example.test; Bob <b@example.test>");
+    rec.ccList = QStringLiteral("c@example.test");
     rec.subject = QStringLiteral("Zeitplan \u00fc");
     rec.priority = 2;
-    rec.directsend = true;
+    rec.directSend = true;
     const QString m = StoreOutgoingMessage(db(), d, rec, &error);
     ASSERT_FALSE(m.isEmpty()) << error.toStdString();
     EXPECT_NE(m, d);
@@ -122,23 +122,23 @@ TEST_P(MailSendTest, OutboxStoresACopyWithItsMailRowAndUpdatesIt) {
     bool found = false;
     TMailmsgReg back = ReadMailRow(db(), GetMailId(db(), m), &found);
     ASSERT_TRUE(found);
-    EXPECT_EQ(back.mailaddress, rec.mailaddress);
-    EXPECT_EQ(back.cclist, rec.cclist);
+    EXPECT_EQ(back.mailAddress, rec.mailAddress);
+    EXPECT_EQ(back.ccList, rec.ccList);
     EXPECT_EQ(back.subject, rec.subject);
     EXPECT_EQ(back.account, QStringLiteral("work"));
-    EXPECT_TRUE(back.directsend);
+    EXPECT_TRUE(back.directSend);
     EXPECT_FALSE(back.anonymity);
     EXPECT_FALSE(back.sent.isValid());
 
     // Storing the outbox message again edits its row in place.
     rec.subject = QStringLiteral("Changed");
-    rec.bcclist = QStringLiteral("hidden@example.test");
+    rec.bccList = QStringLiteral("hidden@example.test");
     rec.priority = 5;
     rec.anonymity = true;
     EXPECT_EQ(StoreOutgoingMessage(db(), m, rec, &error), m);
     back = ReadMailRow(db(), GetMailId(db(), m));
     EXPECT_EQ(back.subject, QStringLiteral("Changed"));
-    EXPECT_EQ(back.bcclist, QStringLiteral("hidden@example.test"));
+    EXPECT_EQ(back.bccList, QStringLiteral("hidden@example.test"));
     EXPECT_EQ(back.priority, 5);
     EXPECT_TRUE(back.anonymity);
     EXPECT_EQ(db().scalar(QStringLiteral("select count(*) from mail")).toInt(), 1);

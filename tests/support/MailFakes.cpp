@@ -308,7 +308,9 @@ QByteArray DnsNs(const QString& owner, const QString& host) {
 
 QHash<QString, QString> MailSendServers() {
     QHash<QString, QString> env;
-    const QString dir = qEnvironmentVariable("ZEL_TEST_MAIL_DIR");
+    QString dir = qEnvironmentVariable("ZEL_TEST_MAIL_SEND_DIR");
+    if (dir.isEmpty() && qEnvironmentVariableIsSet("ZEL_TEST_MAIL_DIR"))
+        dir = qEnvironmentVariable("ZEL_TEST_MAIL_DIR") + QStringLiteral("/send");
     if (dir.isEmpty()) return env;
     QFile f(dir + QStringLiteral("/mail-send.env"));
     if (!f.open(QIODevice::ReadOnly)) return env;

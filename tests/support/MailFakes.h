@@ -72,7 +72,8 @@ QByteArray DnsNs(const QString& owner, const QString& host);
 QString DnsQuestionName(const QByteArray& query);
 quint16 DnsQuestionType(const QByteArray& query);
 
-// The running mail test servers: NAME=VALUE pairs of $ZEL_TEST_MAIL_DIR/mail-send.env. Empty when
+// The running mail test servers: NAME=VALUE pairs of $ZEL_TEST_MAIL_SEND_DIR/mail-send.env (else
+// $ZEL_TEST_MAIL_DIR/send/mail-send.env). Empty when
 // they are not running; under CI that is a failure reported by the caller.
 QHash<QString, QString> MailSendServers();
 // Skips the current test when the servers are missing, or fails it under CI.
@@ -81,7 +82,7 @@ QHash<QString, QString> MailSendServers();
     if (env.isEmpty()) {                                                                                               \
         if (qEnvironmentVariableIsSet("CI"))                                                                           \
             FAIL() << "mail test servers are not running (scripts/test.sh starts them)";                               \
-        GTEST_SKIP() << "mail test servers are not running (set ZEL_TEST_MAIL_DIR)";                                   \
+        GTEST_SKIP() << "mail test servers are not running (set ZEL_TEST_MAIL_SEND_DIR)";                                   \
     }
 
 // Messages stored by the SMTP test server under label ("plain", "direct-127.0.0.3", ...): pairs of
