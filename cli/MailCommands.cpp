@@ -249,12 +249,9 @@ int importCommand(Cli& cli, const CliArgs& a) {
 using MailSubcommand = int (*)(Cli&, const CliArgs&);
 const QHash<QString, MailSubcommand>& mailSubcommands() {
     static const QHash<QString, MailSubcommand> table{
-        {QStringLiteral("account"), accountCommand},
-        {QStringLiteral("receive"), receiveCommand},
-        {QStringLiteral("import"), importCommand},
-        {QStringLiteral("run"), runCommand},
-        {QStringLiteral("outbox"), mailOutboxCommand},
-        {QStringLiteral("send"), mailSendCommand},
+        {QStringLiteral("account"), accountCommand},   {QStringLiteral("receive"), receiveCommand},
+        {QStringLiteral("import"), importCommand},     {QStringLiteral("run"), runCommand},
+        {QStringLiteral("outbox"), mailOutboxCommand}, {QStringLiteral("send"), mailSendCommand},
     };
     return table;
 }
@@ -270,21 +267,21 @@ int mailCommand(Cli& cli, const CliArgs& a) {
 } // namespace
 
 void registerMailCommands() {
-    registerCommand(
-        QStringLiteral("mail"), mailCommand,
-        {QStringLiteral("--address"),      QStringLiteral("--reply-to"),  QStringLiteral("--description"),
-         QStringLiteral("--organization"), QStringLiteral("--pop3"),      QStringLiteral("--user"),
-         QStringLiteral("--password"),     QStringLiteral("--tls"),       QStringLiteral("--smtp"),
-         QStringLiteral("--smtp-tls"),     QStringLiteral("--smtp-user"), QStringLiteral("--smtp-password"),
-         QStringLiteral("--ca-file"),      QStringLiteral("--folder"),    QStringLiteral("--name"),
-         QStringLiteral("--account"),      QStringLiteral("--to"),        QStringLiteral("--cc"),
-         QStringLiteral("--bcc"),          QStringLiteral("--subject"),   QStringLiteral("--timeout"),
-         QStringLiteral("--priority")},
-        {QStringLiteral("--keep-on-server"), QStringLiteral("--no-keep-on-server"), QStringLiteral("--forget-password"),
-         QStringLiteral("--allow-plain"), QStringLiteral("--no-allow-plain"), QStringLiteral("--smtp-auth"),
-         QStringLiteral("--no-smtp-auth"), QStringLiteral("--direct"), QStringLiteral("--direct-send"),
-         QStringLiteral("--no-direct-send"), QStringLiteral("--send-only"), QStringLiteral("--receive-only"),
-         QStringLiteral("--anonymous")});
+    registerCommand(QStringLiteral("mail"), mailCommand,
+                    {QStringLiteral("--address"),      QStringLiteral("--reply-to"),  QStringLiteral("--description"),
+                     QStringLiteral("--organization"), QStringLiteral("--pop3"),      QStringLiteral("--user"),
+                     QStringLiteral("--password"),     QStringLiteral("--tls"),       QStringLiteral("--smtp"),
+                     QStringLiteral("--smtp-tls"),     QStringLiteral("--smtp-user"), QStringLiteral("--smtp-password"),
+                     QStringLiteral("--ca-file"),      QStringLiteral("--folder"),    QStringLiteral("--name"),
+                     QStringLiteral("--account"),      QStringLiteral("--to"),        QStringLiteral("--cc"),
+                     QStringLiteral("--bcc"),          QStringLiteral("--subject"),   QStringLiteral("--timeout"),
+                     QStringLiteral("--priority")},
+                    {QStringLiteral("--keep-on-server"), QStringLiteral("--no-keep-on-server"),
+                     QStringLiteral("--forget-password"), QStringLiteral("--allow-plain"),
+                     QStringLiteral("--no-allow-plain"), QStringLiteral("--smtp-auth"),
+                     QStringLiteral("--no-smtp-auth"), QStringLiteral("--direct"), QStringLiteral("--direct-send"),
+                     QStringLiteral("--no-direct-send"), QStringLiteral("--send-only"),
+                     QStringLiteral("--receive-only"), QStringLiteral("--anonymous")});
 }
 
 } // namespace zel

@@ -24,8 +24,8 @@ int mailOutboxCommand(Cli& cli, const CliArgs& args) {
         rec.mailAddress = args.required(QStringLiteral("--to"));
         rec.ccList = args.option(QStringLiteral("--cc"));
         rec.bccList = args.option(QStringLiteral("--bcc"));
-        rec.subject = args.has(QStringLiteral("--subject")) ? args.option(QStringLiteral("--subject"))
-                                                             : GetNodeCaption(db, node);
+        rec.subject =
+            args.has(QStringLiteral("--subject")) ? args.option(QStringLiteral("--subject")) : GetNodeCaption(db, node);
         rec.priority = args.has(QStringLiteral("--priority")) ? args.option(QStringLiteral("--priority")).toInt() : 3;
         if (rec.priority < 1 || rec.priority > 5) throw CliError{QStringLiteral("--priority is 1 to 5"), kExitUsage};
         rec.anonymity = args.flag(QStringLiteral("--anonymous"));
@@ -44,7 +44,11 @@ int mailOutboxCommand(Cli& cli, const CliArgs& args) {
                 sql::live(QStringLiteral("info")) + QStringLiteral(" and info.parentnode=:outbox order by info.id"),
             {{QStringLiteral(":outbox"), outbox}});
     while (q.next())
-        rows += QStringList{QString::number(q.integer(0)), q.text(1), q.text(2), q.text(3), q.text(4),
+        rows += QStringList{QString::number(q.integer(0)),
+                            q.text(1),
+                            q.text(2),
+                            q.text(3),
+                            q.text(4),
                             q.text(5) == QStringLiteral("Y") || q.text(6) == QStringLiteral("Y") ? QStringLiteral("Y")
                                                                                                  : QStringLiteral("N")};
     cli.printRows({QStringLiteral("id"), QStringLiteral("account"), QStringLiteral("to"), QStringLiteral("cc"),

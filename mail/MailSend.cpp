@@ -4,17 +4,17 @@
 #include "mail/TMail.h"
 
 #include <QDateTime>
-#include <QThread>
-#include <thread>
-#include <tuple>
 #include <QHash>
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
+#include <QThread>
 #include <QUrl>
 #include <QUuid>
 #include <gumbo.h>
+#include <thread>
+#include <tuple>
 
 #include "platform/Paths.h"
 #include "shell/Strings.h"
@@ -871,11 +871,14 @@ QString StoreOutgoingMessage(Database& db, const QString& nodeId, const TMailmsg
         return {};
     }
     // The columns hold 250 characters (the account 50): a cut list would lose recipients unseen.
-    for (const auto& [what, value, width] : {std::tuple{"To", rec.mailAddress, 250}, std::tuple{"CC", rec.ccList, 250},
-                                             std::tuple{"BCC", rec.bccList, 250}, std::tuple{"subject", rec.subject, 250},
-                                             std::tuple{"account", rec.account, 50}})
+    for (const auto& [what, value, width] :
+         {std::tuple{"To", rec.mailAddress, 250}, std::tuple{"CC", rec.ccList, 250},
+          std::tuple{"BCC", rec.bccList, 250}, std::tuple{"subject", rec.subject, 250},
+          std::tuple{"account", rec.account, 50}})
         if (value.size() > width) {
-            if (error) *error = QStringLiteral("the %1 is longer than %2 characters").arg(QString::fromLatin1(what)).arg(width);
+            if (error)
+                *error =
+                    QStringLiteral("the %1 is longer than %2 characters").arg(QString::fromLatin1(what)).arg(width);
             return {};
         }
     const SystemFolders f = systemFolders(db);
@@ -932,7 +935,7 @@ SmtpAccount SmtpAccountOf(const TMailReg& r) {
     a.smtpHost = r.smtp.trimmed();
     a.smtpPort = r.smtpPort > 0 && r.smtpPort < 65536 ? quint16(r.smtpPort) : quint16(25);
     a.tls = r.smtpTls == MailTls::Tls ? SmtpTlsMode::Implicit
-                                       : (r.smtpTls == MailTls::StartTls ? SmtpTlsMode::StartTls : SmtpTlsMode::None);
+                                      : (r.smtpTls == MailTls::StartTls ? SmtpTlsMode::StartTls : SmtpTlsMode::None);
     a.allowPlain = r.allowPlain;
     a.caFile = r.caFile;
     a.authSmtp = r.authSmtp;

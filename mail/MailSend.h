@@ -7,8 +7,8 @@
 #include <atomic>
 #include <functional>
 
-#include "mail/TDnsQuery.h"
 #include "mail/MailRows.h"
+#include "mail/TDnsQuery.h"
 #include "mail/TMailReg.h"
 #include "mail/TSmtpCli.h"
 #include "platform/Database.h"

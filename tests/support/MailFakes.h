@@ -82,7 +82,7 @@ QHash<QString, QString> MailSendServers();
     if (env.isEmpty()) {                                                                                               \
         if (qEnvironmentVariableIsSet("CI"))                                                                           \
             FAIL() << "mail test servers are not running (scripts/test.sh starts them)";                               \
-        GTEST_SKIP() << "mail test servers are not running (set ZEL_TEST_MAIL_SEND_DIR)";                                   \
+        GTEST_SKIP() << "mail test servers are not running (set ZEL_TEST_MAIL_SEND_DIR)";                              \
     }
 
 // Messages stored by the SMTP test server under label ("plain", "direct-127.0.0.3", ...): pairs of
