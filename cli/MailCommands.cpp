@@ -249,9 +249,13 @@ int importCommand(Cli& cli, const CliArgs& a) {
 using MailSubcommand = int (*)(Cli&, const CliArgs&);
 const QHash<QString, MailSubcommand>& mailSubcommands() {
     static const QHash<QString, MailSubcommand> table{
-        {QStringLiteral("account"), accountCommand},   {QStringLiteral("receive"), receiveCommand},
-        {QStringLiteral("import"), importCommand},     {QStringLiteral("run"), runCommand},
-        {QStringLiteral("outbox"), mailOutboxCommand}, {QStringLiteral("send"), mailSendCommand},
+        {QStringLiteral("account"), accountCommand},
+        {QStringLiteral("receive"), receiveCommand},
+        {QStringLiteral("import"), importCommand},
+        {QStringLiteral("run"), runCommand},
+        // Sending (cli/MailSendCommands.cpp; run --send-only goes through the mail run).
+        {QStringLiteral("outbox"), mailOutboxCommand},
+        {QStringLiteral("send"), mailSendCommand},
     };
     return table;
 }
