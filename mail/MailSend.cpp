@@ -420,6 +420,11 @@ private:
     void compose(TSmtpCli& cli, const PreparedMail& m) {
         const bool eightBit = cli.hasExtension(QStringLiteral("8BITMIME"));
         ComposeMail(cli, m, eightBit);
+        // The sender: the account's address; an anonymous message carries a placeholder only.
+        const QString from = m.anonymous ? kAnonymousAddress : acc_.mailAddress;
+        cli.HdrFrom = CleanHeaderValue(from.toUtf8());
+        cli.HdrSender.clear();
+        cli.FromName = from;
         cli.MailFromParameters =
             cli.TransferEncoding == "8bit" && eightBit ? QByteArray(" BODY=8BITMIME") : QByteArray();
     }

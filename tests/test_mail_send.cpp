@@ -237,6 +237,8 @@ TEST_P(MailSendTest, ThroughTheAccountServerParsedByPython) {
     EXPECT_TRUE(parsed.value(QStringLiteral("defects")).toArray().isEmpty())
         << QJsonDocument(parsed).toJson().toStdString();
     EXPECT_EQ(parsed.value(QStringLiteral("subject")).toString(), subject);
+    EXPECT_EQ(parsed.value(QStringLiteral("from")).toString(), QStringLiteral("me@zel.test"));
+    EXPECT_EQ(parsed.value(QStringLiteral("sender")).toString(), QStringLiteral("me@zel.test"));
     EXPECT_EQ(parsed.value(QStringLiteral("to")).toString(),
               QStringLiteral("Ann \u00d6 <ann@example.test>, bob@example.test"));
     const QJsonArray order = parsed.value(QStringLiteral("header_order")).toArray();
@@ -409,6 +411,19 @@ TEST_P(MailSendTest, DirectDeliveryPerDomainByPreference) {
               QStringLiteral("a@example.test, b@aonly.test, c@fallback.test"));
     EXPECT_EQ(parentOf(m), sendbox_);
     EXPECT_EQ(mailColumn(m, "directsend"), QStringLiteral("Y"));
+
+    // Anonymous: nothing of the account reaches the exchanger.
+    const QString anon = queue(doc(QStringLiteral("A"), QStringLiteral("<html><body>a</body></html>")),
+                               QStringLiteral("b@aonly.test"), true, true);
+    const QList<Row> anonRows = send(a, env);
+    EXPECT_EQ(okRows(anonRows), 1) << dump(anonRows);
+    got = WaitForSpool(env, QStringLiteral("direct-127.0.0.2"), aonly + 2);
+    ASSERT_EQ(got.size(), aonly + 2);
+    meta = QJsonDocument::fromJson(got.last().json).object();
+    EXPECT_EQ(meta.value(QStringLiteral("mail_from")).toString(), QStringLiteral("anonymous@zel.invalid"));
+    EXPECT_EQ(meta.value(QStringLiteral("helo")).toString(), QStringLiteral("abc"));
+    EXPECT_FALSE(got.last().eml.contains("me@zel.test"));
+    EXPECT_EQ(parentOf(anon), sendbox_);
 }
 
 TEST_P(MailSendTest, NoExchangerFallsBackToTheAccountServerUnlessAnonymous) {

@@ -281,6 +281,44 @@ TEST(TSmtpCliProtocol, CredentialsNeverGoWithoutVerifiedTls) {
     EXPECT_FALSE(t.server.received().contains("STARTTLS"));
 }
 
+TEST(TSmtpCliProtocol, AuthExchangesByteForByte) {
+    // PLAIN: an empty authorization identity, the user name as authentication identity.
+    // LOGIN is preferred when offered.
+    struct Case {
+        QByteArray offered;
+        QByteArray expected;
+    } cases[] = {
+        {"250 AUTH PLAIN", "AUTH PLAIN " +
+                               QByteArray("\0al\xc3\xaf"
+                                          "ce\0p\xc3\xa4"
+                                          "ss",
+                                          13)
+                                   .toBase64() +
+                               "\r\n"},
+        {"250 AUTH PLAIN LOGIN", "AUTH LOGIN\r\n" +
+                                     QByteArray("al\xc3\xaf"
+                                                "ce")
+                                         .toBase64() +
+                                     "\r\n" + QByteArray("p\xc3\xa4ss").toBase64() + "\r\n"},
+    };
+    for (const Case& c : cases) {
+        Session t;
+        t.server.ehlo = {"250-fake.test", c.offered};
+        ASSERT_EQ(t.open(), 0);
+        t.cli.AuthType = smtpAuthAutoSelect;
+        t.cli.AllowPlainAuth = true;
+        t.cli.Username = QStringLiteral("al\u00efce");
+        t.cli.Password = QStringLiteral("p\u00e4ss");
+        EXPECT_EQ(t.cli.Auth(), 0) << s(t.cli.ErrorMessage);
+        t.cli.Quit();
+        t.server.stop();
+        const QByteArray got = t.server.received();
+        const qsizetype at = got.indexOf("AUTH");
+        ASSERT_GE(at, 0);
+        EXPECT_EQ(s(got.mid(at, got.indexOf("QUIT") - at)), s(c.expected));
+    }
+}
+
 TEST(TSmtpCliProtocol, CommandsCarryNoLineBreaksFromTheirArguments) {
     Session t;
     ASSERT_EQ(t.open(), 0);

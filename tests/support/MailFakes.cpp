@@ -122,6 +122,7 @@ void FakeSmtp::serve(int fd) {
     if (!greeting.isEmpty()) sendAll(fd, greeting + "\r\n");
     QByteArray buffer;
     bool inData = false;
+    int authStep = 0;
     while (!stop_) {
         if (!readable(fd, 50)) continue;
         char chunk[65536];
@@ -153,7 +154,20 @@ void FakeSmtp::serve(int fd) {
             const QByteArray line = buffer.left(lf);
             buffer.remove(0, lf + 2);
             const QByteArray verb = line.left(4).toUpper();
-            if (verb == "EHLO") {
+            if (authStep > 0) {
+                // AUTH LOGIN: the user name, then the password.
+                sendAll(fd, authStep == 1 ? "334 UGFzc3dvcmQ6\r\n" : "235 2.7.0 ok\r\n");
+                authStep = authStep == 1 ? 2 : 0;
+                continue;
+            }
+            if (verb == "AUTH") {
+                if (line.toUpper().startsWith("AUTH LOGIN")) {
+                    sendAll(fd, "334 VXNlcm5hbWU6\r\n");
+                    authStep = 1;
+                } else {
+                    sendAll(fd, "235 2.7.0 ok\r\n");
+                }
+            } else if (verb == "EHLO") {
                 for (const QByteArray& l : ehlo)
                     sendAll(fd, l + "\r\n");
             } else if (verb == "HELO") {
