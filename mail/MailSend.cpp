@@ -984,7 +984,8 @@ void SendAccountOfRun(TMail& mail, Database& db, const TMailReg& account) {
     SendRun run(db);
     run.nodeId = mail.singleMessage();
     run.direct = LoadDirectSettings();
-    run.direct.timeout = qMax(1, mail.timeoutMs() / 1000);
+    // A limit given to the run (--timeout) wins over the one of mail.ini.
+    if (mail.timeoutMs() != 60000) run.direct.timeout = qMax(1, mail.timeoutMs() / 1000);
     run.observer.status = [&mail](const QString& t) { mail.setStatus(t); };
     run.observer.row = [&mail](const QString& a, bool ok, const QString& t) {
         mail.addResult(a, ok, t);

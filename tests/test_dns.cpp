@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "mail/MailSend.h"
 #include "mail/TDnsQuery.h"
+#include "platform/Paths.h"
 #include "support/MailFakes.h"
+#include <QTemporaryDir>
 
 using namespace zel;
 using namespace zel::test;
@@ -47,6 +50,38 @@ TEST(FindDnsServer, ParsesHostAndPort) {
     EXPECT_EQ(ParseDnsServer(QStringLiteral("[::1]:5300")).host, QStringLiteral("::1"));
     EXPECT_EQ(ParseDnsServer(QStringLiteral("[::1]:5300")).port, 5300);
     EXPECT_EQ(ParseDnsServer(QStringLiteral("::1")).host, QStringLiteral("::1"));
+}
+
+TEST(DirectSettings, StoredInMailIniAndOverriddenByTheEnvironment) {
+    QTemporaryDir home;
+    setHomeFolder(home.path());
+    for (const char* v : {"ZEL_DNS_SERVER", "ZEL_SMTP_DIRECT_PORT", "ZEL_SMTP_CA_FILE", "ZEL_MAIL_TIMEOUT"})
+        qunsetenv(v);
+    DirectSettings d = LoadDirectSettings();
+    EXPECT_TRUE(d.nameServers.isEmpty());
+    EXPECT_EQ(d.port, 25);
+    EXPECT_EQ(d.timeout, 60);
+    d.nameServers = {DnsServer{QStringLiteral("127.0.0.2"), 5353}, DnsServer{QStringLiteral("::1"), 53}};
+    d.port = 2525;
+    d.caFile = QStringLiteral("/etc/ca.pem");
+    d.timeout = 15;
+    ASSERT_TRUE(SaveDirectSettings(d));
+    DirectSettings back = LoadDirectSettings();
+    ASSERT_EQ(back.nameServers.size(), 2);
+    EXPECT_EQ(back.nameServers[0].port, 5353);
+    EXPECT_EQ(back.nameServers[1].host, QStringLiteral("::1"));
+    EXPECT_EQ(back.port, 2525);
+    EXPECT_EQ(back.caFile, QStringLiteral("/etc/ca.pem"));
+    EXPECT_EQ(back.timeout, 15);
+    qputenv("ZEL_DNS_SERVER", "127.0.0.9:1053");
+    qputenv("ZEL_SMTP_DIRECT_PORT", "2626");
+    back = LoadDirectSettings();
+    qunsetenv("ZEL_DNS_SERVER");
+    qunsetenv("ZEL_SMTP_DIRECT_PORT");
+    ASSERT_EQ(back.nameServers.size(), 1);
+    EXPECT_EQ(back.nameServers[0].host, QStringLiteral("127.0.0.9"));
+    EXPECT_EQ(back.nameServers[0].port, 1053);
+    EXPECT_EQ(back.port, 2626);
 }
 
 TEST(LookUpMailHosts, ByPreferenceWithAddressesFromTheReplyOrAskedFor) {
