@@ -343,6 +343,21 @@ TEST_P(Pop3Test, ServerFaultsLoseAndDuplicateNothing) {
     }
 }
 
+TEST_P(Pop3Test, ALineBreakInCredentialsNeverReachesTheServer) {
+    ScriptedPop3 server;
+    server.setMessages({{"x1", message("one", "1")}});
+    TMailReg a = account(QStringLiteral("Inject"), server.port(), MailTls::None);
+    a.allowPlain = true;
+    a.popAccount = QStringLiteral("alice\r\nDELE 1");
+    add(a);
+    EXPECT_FALSE(allOk(receive(a.name, 2000)));
+    const auto sessions = server.sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_FALSE(containsLine(sessions[0], "USER"));
+    EXPECT_FALSE(containsLine(sessions[0], "DELE"));
+    EXPECT_EQ(server.messages().size(), 1);
+}
+
 TEST_P(Pop3Test, WithoutUidlADigestKeepsKeptMessagesSingle) {
     ScriptedPop3 server;
     server.offerUidl = false;
