@@ -244,6 +244,7 @@ void bigMessage(Database& db) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    setvbuf(stdout, nullptr, _IOLBF, 0); // figures appear as they are measured, also in a file
     const QStringList args = app.arguments();
     auto option = [&](const QString& name, const QString& fallback) {
         const qsizetype i = args.indexOf(name);

@@ -353,6 +353,9 @@ void StopMailRun() {
     if (run) {
         run->close();
         run->wait();
+        // The run object itself goes with the main thread's next turn (deleteLater).
+        QMutexLocker l(&runLock);
+        if (currentRun == run) currentRun = nullptr;
     }
     TMimeDecorderTrd::stopAll();
 }

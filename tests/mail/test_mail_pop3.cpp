@@ -1,5 +1,6 @@
 // Mail runs against a real POP3 server (Dovecot, started by scripts/mail-test-servers.sh) and a
 // scripted one for the faults, on both databases.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QThread>
@@ -406,6 +407,37 @@ TEST_P(Pop3Test, CancelFinishesTheDownloadInHandThenQuits) {
     run2.cancel();
     EXPECT_TRUE(run2.wait(5000)); // far below the 60 s reply limit
     EXPECT_EQ(documents(b.incomingId), 0);
+}
+
+TEST_P(Pop3Test, OneRunAtATimeAndClosingDropsItsConnection) {
+    ScriptedPop3 server;
+    server.stallOn = "STAT";
+    server.setMessages({{"r1", message("one", "1")}});
+    TMailReg a = account(QStringLiteral("Run"), server.port(), MailTls::None);
+    a.allowPlain = true;
+    add(a);
+    QStringList statuses;
+    bool started = false;
+    TMail* run = StartMailRun(
+        db().connectionString(), QStringLiteral("admin"), QString(), TMail::ReceiveAndSend, &started, [&](TMail* r) {
+            r->setTimeoutMs(60000);
+            QObject::connect(
+                r, &TMail::statusChanged, r, [&](const QString& s) { statuses << s; }, Qt::DirectConnection);
+        });
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(server.waitForLine("STAT", 5000));
+    bool again = true;
+    EXPECT_EQ(StartMailRun(db().connectionString(), QStringLiteral("admin"), QString(), TMail::ReceiveOnly, &again),
+              run);
+    EXPECT_FALSE(again);
+    EXPECT_EQ(CurrentMailRun(), run);
+    StopMailRun(); // returns once the run has ended, long before the 60 s reply limit
+    EXPECT_EQ(CurrentMailRun(), nullptr);
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Connecting to POP Server:127.0.0.1")));
+    EXPECT_EQ(documents(a.incomingId), 0);
+    EXPECT_EQ(server.messages().size(), 1);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 ZEL_INSTANTIATE_DB_TEST(Pop3Test);
