@@ -78,6 +78,11 @@ QList<qint64> spoolIds(Database& db) {
 
 } // namespace
 
+TMailEvents& MailEvents() {
+    static TMailEvents* events = new TMailEvents; // never destroyed: workers may still emit at exit
+    return *events;
+}
+
 qint64 QueueIncomingMessage(Database& db, const QByteArray& raw, const QString& folderId, const TMailReg& account,
                             const QString& mailType) {
     if (!EnsureMailTables(db)) return 0;
@@ -171,10 +176,12 @@ void TMimeDecorderTrd::run() {
             if (r > 0) {
                 ++converted_;
                 emit nodeAdded(node, folder, caption);
+                emit MailEvents().nodeAdded(node, folder, caption);
             } else if (r < 0) {
                 ++failed_;
                 skipped.insert(id);
                 emit conversionFailed(id, error);
+                emit MailEvents().conversionFailed(id, error);
             }
         }
         QMutexLocker l(&workerLock);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -160,7 +161,18 @@ TEST_P(Pop3Test, DovecotMessagesBecomeDocumentsAndLeaveTheServer) {
     deliver("alice", message("=?utf-8?Q?th=C3=BCrd?=", "three"));
     TMailReg a = account(QStringLiteral("Alice"), env("ZEL_TEST_POP3_PORT").toInt(), MailTls::StartTls);
     add(a);
+    QStringList announced;
+    QMutex announcedLock;
+    const auto c = QObject::connect(
+        &MailEvents(), &TMailEvents::nodeAdded, &MailEvents(),
+        [&](const QString& node, const QString& folder, const QString&) {
+            QMutexLocker l(&announcedLock);
+            if (folder == a.incomingId) announced << node;
+        },
+        Qt::DirectConnection);
     auto r = receive(QStringLiteral("Alice"));
+    QObject::disconnect(c);
+    EXPECT_EQ(announced.size(), 3); // every new document is announced to the tree
     ASSERT_TRUE(allOk(r)) << describe(r);
     EXPECT_EQ(r.last().text, QStringLiteral("3 new of 3 on the server"));
     EXPECT_EQ(documents(a.incomingId), 3);
