@@ -55,9 +55,7 @@ TMail::~TMail() = default;
 
 void TMail::cancel() {
     cancelled_ = true;
-    TPop3Cli* c = pop3_;
-    if (c && c->currentRequest() == QStringLiteral("RETR"))
-        setStatus(MailText(41258, u"Completing current mail,please wait..."));
+    if (downloading_) setStatus(MailText(41258, u"Completing current mail,please wait..."));
 }
 
 void TMail::close() {
@@ -268,7 +266,10 @@ void TMail::ReceiveAccount(Database& db, TMailReg account) {
             bool known = !uid.isEmpty() && isKnown(db, account, uid);
             if (!known) {
                 QByteArray raw;
-                if (!c.retr(n, &raw)) {
+                downloading_ = true;
+                const bool got = c.retr(n, &raw);
+                downloading_ = false;
+                if (!got) {
                     addResult(name, false, QStringLiteral("%1: message %2: %3").arg(host).arg(n).arg(c.lastError()));
                     failed = true;
                     break;
@@ -356,6 +357,9 @@ void StopMailRun() {
     if (run) {
         run->close();
         run->wait();
+        // The run object itself goes with the main thread's next turn (deleteLater).
+        QMutexLocker l(&runLock);
+        if (currentRun == run) currentRun = nullptr;
     }
     TMimeDecorderTrd::stopAll();
 }

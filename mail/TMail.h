@@ -97,7 +97,7 @@ private:
     QString accountName_;
     QString singleMessage_;
     int timeoutMs_ = 60000;
-    std::atomic<bool> cancelled_{false}, closing_{false}, newMail_{false};
+    std::atomic<bool> cancelled_{false}, closing_{false}, newMail_{false}, downloading_{false};
     mutable QMutex lock_;
     QList<Result> results_;
     QHash<QString, QString> typedPasswords_;

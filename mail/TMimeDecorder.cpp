@@ -208,6 +208,7 @@ void TMimeDecorder::addAttachment(const TMimePart& part, QByteArray data, QStrin
         const QByteArray type = part.contentType.isEmpty() ? QByteArray("application/octet-stream") : part.contentType;
         QString suffix = QMimeDatabase().mimeTypeForName(QString::fromLatin1(type)).preferredSuffix();
         if (type == "message/rfc822") suffix = QStringLiteral("eml");
+        if (type == "image/jpeg" || type == "image/pjpeg") suffix = QStringLiteral("jpg"); // stored as it is
         if (suffix.isEmpty()) suffix = QStringLiteral("bin");
         const QString stem = type.startsWith("image/") ? QStringLiteral("image") : QStringLiteral("part");
         name = QStringLiteral("%1%2.%3").arg(stem).arg(++madeNames_).arg(suffix);

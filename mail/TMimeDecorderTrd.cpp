@@ -7,6 +7,7 @@
 #include <new>
 
 #include "mail/MailAccounts.h"
+#include "mail/MailRules.h"
 #include "mail/TMimeDecorder.h"
 #include "store/Sql.h"
 
@@ -23,17 +24,18 @@ bool pendingWake = false;
 std::atomic<bool> stopping{false};
 
 struct SpoolRow {
-    QString folderId, mailType;
+    QString accountId, folderId, mailType;
     QByteArray raw;
 };
 
 bool readSpoolRow(Database& db, qint64 id, SpoolRow* row) {
-    Query q(db, QStringLiteral("select folderid,mailtype,message from zel_mailspool where id=:id"),
+    Query q(db, QStringLiteral("select folderid,mailtype,message,accountid from zel_mailspool where id=:id"),
             {{QStringLiteral(":id"), id}});
     if (!q.next()) return false;
     row->folderId = QString::number(q.value(0).toLongLong());
     row->mailType = q.text(1).isEmpty() ? QStringLiteral("I") : q.text(1);
     row->raw = q.value(2).toByteArray();
+    row->accountId = QString::number(q.value(3).toLongLong());
     return true;
 }
 
@@ -46,6 +48,10 @@ int convertSpoolRow(Database& db, qint64 id, QString* nodeId, QString* folderId,
     TMimeDecorder d;
     try {
         d.decode(row.raw);
+        // Until rules are evaluated the outcome only ever keeps the message where it is.
+        const TRuleOutcome rules = ApplyMailRules(db, row.accountId, d);
+        if (!rules.targetFolder.isEmpty()) row.folderId = rules.targetFolder;
+        *folderId = row.folderId;
         *nodeId = d.store(db, row.folderId, row.mailType, id, &taken);
     } catch (const std::bad_alloc&) {
         nodeId->clear();
@@ -77,6 +83,11 @@ QList<qint64> spoolIds(Database& db) {
 }
 
 } // namespace
+
+TMailEvents& MailEvents() {
+    static TMailEvents* events = new TMailEvents; // never destroyed: workers may still emit at exit
+    return *events;
+}
 
 qint64 QueueIncomingMessage(Database& db, const QByteArray& raw, const QString& folderId, const TMailReg& account,
                             const QString& mailType) {
@@ -171,10 +182,12 @@ void TMimeDecorderTrd::run() {
             if (r > 0) {
                 ++converted_;
                 emit nodeAdded(node, folder, caption);
+                emit MailEvents().nodeAdded(node, folder, caption);
             } else if (r < 0) {
                 ++failed_;
                 skipped.insert(id);
                 emit conversionFailed(id, error);
+                emit MailEvents().conversionFailed(id, error);
             }
         }
         QMutexLocker l(&workerLock);

@@ -15,6 +15,18 @@ namespace zel {
 qint64 QueueIncomingMessage(Database& db, const QByteArray& raw, const QString& folderId, const TMailReg& account,
                             const QString& mailType);
 
+// Process-wide announcements of the conversion workers, for the tree and the mail panel: a worker
+// comes and goes with its queue, this object stays. Emitted on the worker's thread.
+class TMailEvents : public QObject {
+    Q_OBJECT
+signals:
+    // A new document under folderId: the tree adds it when the folder is expanded.
+    void nodeAdded(const QString& nodeId, const QString& folderId, const QString& caption);
+    // A spool row could not be stored; it stays for the next worker.
+    void conversionFailed(qint64 spoolId, const QString& error);
+};
+TMailEvents& MailEvents();
+
 // The conversion worker: turns spool rows into documents on a connection of its own, oldest first,
 // until the spool is empty and no receive phase of this process runs. One per process; a receive
 // phase that starts while it runs feeds the same worker.

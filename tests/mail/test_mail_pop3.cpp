@@ -1,7 +1,9 @@
 // Mail runs against a real POP3 server (Dovecot, started by scripts/mail-test-servers.sh) and a
 // scripted one for the faults, on both databases.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -159,7 +161,18 @@ TEST_P(Pop3Test, DovecotMessagesBecomeDocumentsAndLeaveTheServer) {
     deliver("alice", message("=?utf-8?Q?th=C3=BCrd?=", "three"));
     TMailReg a = account(QStringLiteral("Alice"), env("ZEL_TEST_POP3_PORT").toInt(), MailTls::StartTls);
     add(a);
+    QStringList announced;
+    QMutex announcedLock;
+    const auto c = QObject::connect(
+        &MailEvents(), &TMailEvents::nodeAdded, &MailEvents(),
+        [&](const QString& node, const QString& folder, const QString&) {
+            QMutexLocker l(&announcedLock);
+            if (folder == a.incomingId) announced << node;
+        },
+        Qt::DirectConnection);
     auto r = receive(QStringLiteral("Alice"));
+    QObject::disconnect(c);
+    EXPECT_EQ(announced.size(), 3); // every new document is announced to the tree
     ASSERT_TRUE(allOk(r)) << describe(r);
     EXPECT_EQ(r.last().text, QStringLiteral("3 new of 3 on the server"));
     EXPECT_EQ(documents(a.incomingId), 3);
@@ -343,6 +356,21 @@ TEST_P(Pop3Test, ServerFaultsLoseAndDuplicateNothing) {
     }
 }
 
+TEST_P(Pop3Test, ALineBreakInCredentialsNeverReachesTheServer) {
+    ScriptedPop3 server;
+    server.setMessages({{"x1", message("one", "1")}});
+    TMailReg a = account(QStringLiteral("Inject"), server.port(), MailTls::None);
+    a.allowPlain = true;
+    a.popAccount = QStringLiteral("alice\r\nDELE 1");
+    add(a);
+    EXPECT_FALSE(allOk(receive(a.name, 2000)));
+    const auto sessions = server.sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_FALSE(containsLine(sessions[0], "USER"));
+    EXPECT_FALSE(containsLine(sessions[0], "DELE"));
+    EXPECT_EQ(server.messages().size(), 1);
+}
+
 TEST_P(Pop3Test, WithoutUidlADigestKeepsKeptMessagesSingle) {
     ScriptedPop3 server;
     server.offerUidl = false;
@@ -391,6 +419,37 @@ TEST_P(Pop3Test, CancelFinishesTheDownloadInHandThenQuits) {
     run2.cancel();
     EXPECT_TRUE(run2.wait(5000)); // far below the 60 s reply limit
     EXPECT_EQ(documents(b.incomingId), 0);
+}
+
+TEST_P(Pop3Test, OneRunAtATimeAndClosingDropsItsConnection) {
+    ScriptedPop3 server;
+    server.stallOn = "STAT";
+    server.setMessages({{"r1", message("one", "1")}});
+    TMailReg a = account(QStringLiteral("Run"), server.port(), MailTls::None);
+    a.allowPlain = true;
+    add(a);
+    QStringList statuses;
+    bool started = false;
+    TMail* run = StartMailRun(
+        db().connectionString(), QStringLiteral("admin"), QString(), TMail::ReceiveAndSend, &started, [&](TMail* r) {
+            r->setTimeoutMs(60000);
+            QObject::connect(
+                r, &TMail::statusChanged, r, [&](const QString& s) { statuses << s; }, Qt::DirectConnection);
+        });
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(server.waitForLine("STAT", 5000));
+    bool again = true;
+    EXPECT_EQ(StartMailRun(db().connectionString(), QStringLiteral("admin"), QString(), TMail::ReceiveOnly, &again),
+              run);
+    EXPECT_FALSE(again);
+    EXPECT_EQ(CurrentMailRun(), run);
+    StopMailRun(); // returns once the run has ended, long before the 60 s reply limit
+    EXPECT_EQ(CurrentMailRun(), nullptr);
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Connecting to POP Server:127.0.0.1")));
+    EXPECT_EQ(documents(a.incomingId), 0);
+    EXPECT_EQ(server.messages().size(), 1);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 ZEL_INSTANTIATE_DB_TEST(Pop3Test);

@@ -138,6 +138,11 @@ TEST(MimeCorpus, PartsKeepTheirBytesAndIds) {
     ASSERT_EQ(p.parts.size(), 2);
     EXPECT_EQ(p.parts[0].data, QByteArray("euro"));
 
+    // The subject is decoded once: text that looks like an encoded word after decoding stays.
+    TMimeDecorder once;
+    once.decode("Subject: =?utf-8?Q?=3D=3Futf-8=3FQ=3Fx=3F=3D?=\r\n\r\nbody\r\n");
+    EXPECT_EQ(once.subject, QStringLiteral("=?utf-8?Q?x?="));
+
     TMimeDecorder b;
     b.decode(corpus("boundary-trailing-blanks.eml"));
     ASSERT_EQ(b.parts.size(), 1);
