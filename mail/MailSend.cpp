@@ -389,7 +389,12 @@ public:
         for (const OutboxRow& r : rows) {
             if (run_.cancel) break;
             ++counter;
-            if (!claimMessage(run_.db, r.nodeId, outbox, owner_)) continue;
+            if (!claimMessage(run_.db, r.nodeId, outbox, owner_)) {
+                // Another run has it; only a run for this one message says so.
+                if (!run_.nodeId.isEmpty())
+                    row(false, fill(sendText(41270), {r.caption}) + QStringLiteral(" - another run is sending it"));
+                continue;
+            }
             sendOne(r, counter, int(rows.size()));
             releaseMessage(run_.db, r.nodeId, owner_);
             if (run_.observer.barStep) run_.observer.barStep();

@@ -473,6 +473,34 @@ TEST_P(MailSendTest, ConcurrentRunsSendEachMessageOnce) {
     EXPECT_EQ(s.messages().size(), 12);
     for (const QString& id : ids)
         EXPECT_EQ(parentOf(id), sendbox_);
+
+    // A message another run holds is left alone, and a run for that one message says so.
+    const QString held = queue(d, QStringLiteral("held@example.test"));
+    ASSERT_TRUE(db().exec(
+        QStringLiteral("insert into zel_mail_claim (infoid,claimed,owner) values (:id,:now,'other')"),
+        {{QStringLiteral(":id"), held.toLongLong()}, {QStringLiteral(":now"), QDateTime::currentSecsSinceEpoch()}}));
+    FakeSmtp s2;
+    SendRun one(db());
+    one.nodeId = held;
+    QList<Row> rows;
+    one.observer.row = [&rows](const QString& acc, bool good, const QString& text) { rows += Row{acc, good, text}; };
+    SendAccount(one, account(QStringLiteral("127.0.0.1:%1").arg(s2.start())));
+    s2.stop();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_FALSE(rows[0].ok);
+    EXPECT_TRUE(rows[0].text.contains(QStringLiteral("another run"))) << rows[0].text.toStdString();
+    EXPECT_EQ(s2.connections(), 0);
+    EXPECT_EQ(parentOf(held), outbox_);
+    // A claim left by a run that died long ago does not block it for ever.
+    ASSERT_TRUE(db().exec(QStringLiteral("update zel_mail_claim set claimed=:old where infoid=:id"),
+                          {{QStringLiteral(":old"), QDateTime::currentSecsSinceEpoch() - 3600},
+                           {QStringLiteral(":id"), held.toLongLong()}}));
+    FakeSmtp s3;
+    rows.clear();
+    SendAccount(one, account(QStringLiteral("127.0.0.1:%1").arg(s3.start())));
+    s3.stop();
+    EXPECT_EQ(okRows(rows), 1) << dump(rows);
+    EXPECT_EQ(parentOf(held), sendbox_);
 }
 
 ZEL_INSTANTIATE_DB_TEST(MailSendTest);
