@@ -3,11 +3,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <thread>
 
 #include "StoreFixture.h"
+#include "mail/MailAccounts.h"
 #include "mail/MailSend.h"
+#include "mail/TMail.h"
 #include "store/Content.h"
 #include "store/Schema.h"
 #include "support/MailFakes.h"
@@ -501,6 +504,35 @@ TEST_P(MailSendTest, ConcurrentRunsSendEachMessageOnce) {
     s3.stop();
     EXPECT_EQ(okRows(rows), 1) << dump(rows);
     EXPECT_EQ(parentOf(held), sendbox_);
+}
+
+// The mail run's send phase: its Cancel reaches a connection that waits for a stalled server.
+TEST_P(MailSendTest, CancelOfTheRunEndsAStalledSend) {
+    const QString m = queue(doc(QStringLiteral("R"), QStringLiteral("<html><body>r</body></html>")),
+                            QStringLiteral("x@example.test"));
+    FakeSmtp s;
+    s.stall = true;
+    TMailReg acc;
+    acc.name = QStringLiteral("work");
+    acc.mailAddress = QStringLiteral("me@zel.test");
+    acc.pop3 = QStringLiteral("127.0.0.1");
+    acc.smtp = QStringLiteral("127.0.0.1");
+    acc.smtpPort = s.start();
+    acc.smtpTls = MailTls::None;
+    acc.authSmtp = false;
+    ASSERT_FALSE(InsertAccount(db(), acc, QStringLiteral("admin")).isEmpty()) << db().lastError().toStdString();
+    TMail run(scratch().connectionString(), TMail::SendOnly, QStringLiteral("admin"));
+    run.start();
+    QThread::msleep(500); // connected and waiting for the greeting's follow-up
+    run.cancel();
+    // The run's time limit is a minute; only the cancel can end it this soon.
+    EXPECT_TRUE(run.wait(10000));
+    s.stop();
+    bool failed = false;
+    for (const TMail::Result& r : run.results())
+        failed = failed || !r.ok;
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(parentOf(m), outbox_);
 }
 
 ZEL_INSTANTIATE_DB_TEST(MailSendTest);
