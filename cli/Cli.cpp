@@ -81,7 +81,16 @@ const char* kUsage =
     "  maintain [--keep-deleted] [--repair-paths]\n"
     "  search TEXT [--content] [--no-fullname] [--case] [--subtree ID] [--created FROM TO]\n"
     "         [--modified FROM TO] [--owner TEXT] [--html] [--scan]\n"
-    "  search-index status | rebuild | drop\n";
+    "  search-index status | rebuild | drop\n"
+    "  mail account add NAME --address A --pop3 HOST[:PORT] --user U [--password PW] [--keep-on-server]\n"
+    "       [--tls tls|starttls|none] [--allow-plain] --smtp HOST[:PORT] [--smtp-auth] [--smtp-user U\n"
+    "       --smtp-password PW] [--ca-file F] [--folder ID] | mail account set NAME ... | mail account list |\n"
+    "  mail account remove NAME\n"
+    "  mail receive [ACCOUNT] | mail import FILE... --folder ID | mail run [ACCOUNT]\n"
+    "  mail outbox | mail outbox add NODE --account A --to LIST [--cc LIST] [--bcc LIST] [--subject S]\n"
+    "       [--priority 1-5] [--direct] [--anonymous] | mail send NODE | mail run [ACCOUNT] --send-only\n"
+    "       (unremembered passwords: ZEL_MAIL_PASSWORD; direct delivery: ZEL_DNS_SERVER=HOST:PORT,\n"
+    "       ZEL_SMTP_DIRECT_PORT, ZEL_SMTP_CA_FILE, ZEL_MAIL_TIMEOUT)\n";
 
 // "--name" takes one value, "--name=2" two (joined by a line end).
 int optionArity(const QStringList& valueOptions, const QString& arg) {
@@ -203,6 +212,7 @@ int runCli(int argc, char** argv) {
     registerNodeCommands();
     registerBinCommands();
     registerSearchCommands();
+    registerMailCommands();
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;

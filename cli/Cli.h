@@ -82,5 +82,10 @@ void registerUserCommands();
 void registerNodeCommands(); // node, content, attach
 void registerBinCommands();  // bin, maintain
 void registerSearchCommands();
+void registerMailCommands(); // mail account|receive|import|run|...
+
+// The sending subcommands of "mail": outbox [add], send NODE.
+int mailOutboxCommand(Cli& cli, const CliArgs& args);
+int mailSendCommand(Cli& cli, const CliArgs& args);
 
 } // namespace zel

@@ -10,6 +10,8 @@ packages=(
   shared-mime-info
   libgtest-dev
   postgresql postgresql-contrib
+  libgumbo-dev openssl python3 dovecot-pop3d
+  python3-aiosmtpd dnsmasq-base swaks
 )
 missing=()
 for p in "${packages[@]}"; do
