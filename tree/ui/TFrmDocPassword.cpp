@@ -1,0 +1,102 @@
+#include "tree/ui/TFrmDocPassword.h"
+
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "platform/Database.h"
+#include "shell/Strings.h"
+#include "store/Nodes.h"
+#include "tree/ui/TreeAsk.h"
+
+namespace zel {
+
+namespace {
+
+QPushButton* button(const char* name, int ident) {
+    auto* b = new QPushButton(GetString(ident).remove(u'&'));
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAccessibleName(b->text());
+    return b;
+}
+
+QLineEdit* field(QFormLayout* form, const char* name, const QString& caption, bool password) {
+    auto* e = new QLineEdit;
+    e->setObjectName(QString::fromLatin1(name));
+    e->setAccessibleName(caption);
+    if (password)
+        e->setEchoMode(QLineEdit::Password);
+    else
+        e->setReadOnly(true);
+    form->addRow(caption, e);
+    return e;
+}
+
+} // namespace
+
+TFrmDocPassword::TFrmDocPassword(Database& db, const QString& nodeId, QWidget* parent)
+    : QDialog(parent), db_(db), nodeId_(nodeId) {
+    setObjectName(QStringLiteral("FrmDocPassword"));
+    setWindowTitle(GetString(41335));
+    auto* form = new QFormLayout;
+    edtNew = field(form, "edtNew", QStringLiteral("New password"), true);
+    edtConfirm = field(form, "edtConfirm", GetString(41332), true);
+    btnOK = button("btnOK", 43002);
+    btnOK->setDefault(true);
+    btnCancel = button("btnCancel", 43003);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    connect(btnOK, &QPushButton::clicked, this, [this] {
+        if (btnOKClick()) accept();
+    });
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+bool TFrmDocPassword::btnOKClick() {
+    if (edtNew->text() != edtConfirm->text()) {
+        Ask().inform(this, GetString(40686));
+        edtNew->setFocus();
+        return false;
+    }
+    return SetDocumentPassword(db_, nodeId_, edtNew->text());
+}
+
+TFrmBaseProperty::TFrmBaseProperty(Database& db, const QString& knowledgeBaseName, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("FrmBaseProperty"));
+    setWindowTitle(GetString(40701));
+    auto* form = new QFormLayout;
+    edtName = field(form, "edtName", QStringLiteral("Name"), false);
+    edtKind = field(form, "edtKind", QStringLiteral("Database type"), false);
+    edtServer = field(form, "edtServer", QStringLiteral("Server"), false);
+    edtDatabase = field(form, "edtDatabase", QStringLiteral("Database"), false);
+    edtName->setText(knowledgeBaseName);
+    if (db.dialect() == Dialect::Sqlite) {
+        edtKind->setText(QStringLiteral("SQLite"));
+        edtDatabase->setText(QFileInfo(db.filePath()).absoluteFilePath());
+    } else {
+        edtKind->setText(QStringLiteral("PostgreSQL"));
+        // "...;initial catalog=DB;Data source=HOST[:PORT];..." without the password.
+        for (const QString& part : db.connectionString().split(u';')) {
+            const qsizetype eq = part.indexOf(u'=');
+            if (eq < 0) continue;
+            const QString key = part.left(eq).trimmed().toLower();
+            if (key == QStringLiteral("data source")) edtServer->setText(part.mid(eq + 1).trimmed());
+            if (key == QStringLiteral("initial catalog")) edtDatabase->setText(part.mid(eq + 1).trimmed());
+        }
+    }
+    auto* ok = button("btnOK", 43002);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(ok, 0, Qt::AlignRight);
+}
+
+} // namespace zel

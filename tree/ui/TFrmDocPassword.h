@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+namespace zel {
+
+class Database;
+
+// "Set Document Password": a new password typed twice; an empty one removes the protection.
+class TFrmDocPassword : public QDialog {
+    Q_OBJECT
+public:
+    TFrmDocPassword(Database& db, const QString& nodeId, QWidget* parent = nullptr);
+    // OK: refuses different entries (message, focus on the first field), else stores the password.
+    bool btnOKClick();
+
+    QLineEdit *edtNew, *edtConfirm;
+    QPushButton *btnOK, *btnCancel;
+
+private:
+    Database& db_;
+    QString nodeId_;
+};
+
+// The base property dialog of the root item: shows the knowledge base; changes nothing.
+class TFrmBaseProperty : public QDialog {
+    Q_OBJECT
+public:
+    TFrmBaseProperty(Database& db, const QString& knowledgeBaseName, QWidget* parent = nullptr);
+    QLineEdit *edtName, *edtKind, *edtServer, *edtDatabase;
+};
+
+} // namespace zel
