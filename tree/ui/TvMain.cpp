@@ -12,7 +12,6 @@
 
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
-#include "store/DocumentUnlocks.h"
 #include "store/KnowledgeBase.h"
 #include "store/RecycleBin.h"
 #include "tree/ui/NodeImages.h"
@@ -237,12 +236,18 @@ void TvMain::loadChildren(QTreeWidgetItem* item) {
     if (id != QStringLiteral("-1")) {
         // The store asks for the document password first; a refusal lists nothing.
         bool asked = false;
+        std::optional<QString> typed;
         const PasswordPrompt ask = [&](const QString& title, const QString& prompt) -> std::optional<QString> {
             asked = true;
-            return prompt_ ? prompt_(title, prompt) : std::nullopt;
+            typed = prompt_ ? prompt_(title, prompt) : std::nullopt;
+            return typed;
         };
         const QList<NodeItem> rows = ListChildren(*db_, id, ask);
-        refused = asked && rows.isEmpty() && !UnlockedDocuments().contains(id.toLongLong());
+        if (asked && rows.isEmpty()) {
+            // Nothing listed after the question: a refused password keeps the expand button, so that
+            // the next expansion asks again. The answer is checked once more, without asking.
+            refused = !typed || !CheckDocumentPassword(*db_, id, [&](const QString&, const QString&) { return typed; });
+        }
         QList<QTreeWidgetItem*> items;
         items.reserve(rows.size());
         for (const NodeItem& row : rows)
