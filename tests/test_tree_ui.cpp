@@ -5,14 +5,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <deque>
 #include <memory>
 
 #include "StoreFixture.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
+#include "store/Catalogue.h"
 #include "store/DocumentUnlocks.h"
 #include "store/RecycleBin.h"
 #include "store/Schema.h"
@@ -773,6 +776,98 @@ TEST_P(TreeUi, MaintenanceCompactsFilesAndRefusesServers) {
 }
 
 ZEL_INSTANTIATE_DB_TEST(TreeUi);
+
+} // namespace
+} // namespace zel::test
+
+// Another program works on the same file knowledge base while the tree is open: zel-cli in a
+// process of its own adds and deletes nodes, and reads what the tree wrote.
+namespace zel::test {
+namespace {
+
+class TreeWithCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(home_.isValid());
+        ASSERT_EQ(cli({QStringLiteral("kb"), QStringLiteral("new"), QStringLiteral("t"), QStringLiteral("--folder"),
+                       home_.path() + QStringLiteral("/data"), QStringLiteral("--file"), QStringLiteral("t.skm"),
+                       QStringLiteral("--admin"), QStringLiteral("admin")},
+                      false)
+                      .first,
+                  0);
+        ASSERT_TRUE(db_.open(BuildConnectionString(0, home_.path() + QStringLiteral("/data/"), QStringLiteral("t.skm"),
+                                                   QString(), QString())))
+            << db_.lastError().toStdString();
+        LoadSystemFolders(db_);
+        LoadUserSettings(db_, QStringLiteral("admin"));
+        ForgetUnlockedDocuments();
+        Ask().inform = [this](QWidget*, const QString& text) { informed_.push_back(text); };
+        Ask().confirm = [](QWidget*, const QString&) { return true; };
+        panel_ = std::make_unique<TTreePanel>();
+    }
+    void TearDown() override {
+        panel_.reset();
+        db_.close();
+        ResetAsk();
+        CurrentUser() = TuserReg{};
+    }
+    // (exit status, output)
+    std::pair<int, QString> cli(const QStringList& args, bool session = true) {
+        QStringList all{QStringLiteral("--home"), home_.path()};
+        if (session)
+            all << QStringLiteral("-k") << QStringLiteral("t") << QStringLiteral("-u") << QStringLiteral("admin")
+                << QStringLiteral("-p") << QString();
+        all << args;
+        QProcess p;
+        p.start(QStringLiteral(ZEL_CLI_PATH), all);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << args.join(u' ').toStdString() << ": "
+                                   << QString::fromUtf8(p.readAllStandardError()).toStdString();
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed()};
+    }
+
+    QTemporaryDir home_;
+    Database db_;
+    std::unique_ptr<TTreePanel> panel_;
+    std::vector<QString> informed_;
+};
+
+TEST_F(TreeWithCli, TreeAndAnotherProcessSeeEachOthersChanges) {
+    const QString folder =
+        cli({QStringLiteral("node"), QStringLiteral("add"), QStringLiteral("0"), QStringLiteral("Shared")}).second;
+    const QString first = cli({QStringLiteral("node"), QStringLiteral("add"), folder, QStringLiteral("First")}).second;
+    panel_->openSession(&db_, QStringLiteral("t"));
+    TvMain* tv = panel_->tree();
+    QTreeWidgetItem* f = tv->findItem(folder);
+    ASSERT_NE(f, nullptr);
+    f->setExpanded(true);
+    ASSERT_EQ(f->childCount(), 1);
+
+    // The other process adds a node: the next expansion shows it.
+    const QString second =
+        cli({QStringLiteral("node"), QStringLiteral("add"), folder, QStringLiteral("Second")}).second;
+    tv->reloadChildren(f);
+    EXPECT_NE(tv->findItem(second), nullptr);
+
+    // The other process deletes a node the tree still shows: renaming it is refused.
+    cli({QStringLiteral("node"), QStringLiteral("delete"), first});
+    QTreeWidgetItem* stale = tv->findItem(first);
+    ASSERT_NE(stale, nullptr);
+    EXPECT_FALSE(panel_->renameItem(stale, QStringLiteral("Renamed")));
+    ASSERT_EQ(informed_.size(), 1u);
+    EXPECT_EQ(informed_[0], GetString(40308));
+    EXPECT_EQ(tv->findItem(first), nullptr);
+
+    // What the tree writes, the other process reads.
+    const QString target =
+        cli({QStringLiteral("node"), QStringLiteral("add"), QStringLiteral("0"), QStringLiteral("Target")}).second;
+    tv->reloadChildren(tv->rootItem());
+    f = tv->findItem(folder);
+    f->setExpanded(true);
+    ASSERT_TRUE(panel_->moveItem(tv->findItem(second), tv->findItem(target)));
+    EXPECT_TRUE(cli({QStringLiteral("node"), QStringLiteral("ls"), target}).second.contains(QStringLiteral("Second")));
+    EXPECT_FALSE(cli({QStringLiteral("node"), QStringLiteral("ls"), folder}).second.contains(QStringLiteral("Second")));
+}
 
 } // namespace
 } // namespace zel::test
