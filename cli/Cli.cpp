@@ -187,6 +187,8 @@ int runCli(int argc, char** argv) {
                 rest << a;
         }
         if (rest.isEmpty()) throw CliError{QString::fromUtf8(kUsage).trimmed(), kExitUsage};
+        // Every command may write the catalogue or a knowledge base below the home folder.
+        ensureHomeFolder();
         const QString name = rest.takeFirst();
         const auto it = commands().constFind(name);
         if (it == commands().constEnd()) throw CliError{QStringLiteral("unknown command \"%1\"").arg(name), kExitUsage};

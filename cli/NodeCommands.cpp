@@ -252,6 +252,12 @@ void writeOutput(Cli& cli, const CliArgs& a, const QByteArray& bytes, const QStr
         throw CliError{QStringLiteral("cannot write %1").arg(target)};
 }
 
+// A stored name with "/" or "\\" could never be reached through a path URL.
+void refuseAttachmentPathName(const QString& name) {
+    for (const QChar c : {u'/', u'\\'})
+        if (name.contains(c)) throw CliError{GetString(41018).replace(QStringLiteral("%s"), QString(c))};
+}
+
 int attachCommand(Cli& cli, const CliArgs& a) {
     const QString sub = a.at(0, "attach command (add, ls, get, get-id, rename, delete)");
     Database& db = cli.session();
@@ -260,6 +266,7 @@ int attachCommand(Cli& cli, const CliArgs& a) {
         const QString file = QFileInfo(a.at(2, "file")).absoluteFilePath();
         if (!QFileInfo(file).isFile()) throw CliError{QStringLiteral("no file %1").arg(file)};
         const QString name = a.option(QStringLiteral("--name"), QFileInfo(file).fileName());
+        refuseAttachmentPathName(name);
         const QString id = SaveAttachmentFromFile(db, node, file, name);
         if (id.isEmpty()) throw CliError{QStringLiteral("cannot store the attachment: %1").arg(db.lastError())};
         cli.println(id);
@@ -303,6 +310,7 @@ int attachCommand(Cli& cli, const CliArgs& a) {
         const QString id = attachmentArg(db, a, 1);
         const QString name = a.at(2, "file name").trimmed();
         if (name.isEmpty()) throw CliError{QStringLiteral("the file name is empty"), kExitUsage};
+        refuseAttachmentPathName(name);
         if (IsAttachmentNameTaken(db, GetAttachmentNodeId(db, id), id, name)) throw CliError{GetString(40315)};
         if (!RenameAttachment(db, id, name)) throw CliError{QStringLiteral("cannot rename: %1").arg(db.lastError())};
         return kExitOk;

@@ -154,11 +154,14 @@ void readSettings(bool (*languageExists)(const QString&)) {
 
 } // namespace
 
-void LoadSettings(bool (*languageExists)(const QString&)) {
+void LoadSettings(bool (*languageExists)(const QString&), QString (*systemLanguage)()) {
     readSettings(languageExists);
     // "default.lng" is never loaded: it stands for the system's language.
     TRuntimeReg& r = RuntimeSettings();
-    if (r.language == QStringLiteral("default.lng")) r.language = QStringLiteral("english.lng");
+    if (r.language == QStringLiteral("default.lng")) {
+        r.language = systemLanguage ? systemLanguage().trimmed() : QString();
+        if (r.language.isEmpty()) r.language = QStringLiteral("english.lng");
+    }
 }
 
 bool SaveSettings() {

@@ -28,8 +28,9 @@ TRuntimeReg& RuntimeSettings();
 QString settingsFilePath();
 // Reads the file into RuntimeSettings(). Reading stops at the first missing or unreadable number or
 // flag; that value and every later one keep their defaults. languageExists decides whether a saved
-// language file is still there (nullptr: accept any).
-void LoadSettings(bool (*languageExists)(const QString&) = nullptr);
+// language file is still there (nullptr: accept any). While the language is still "default.lng",
+// systemLanguage names the file for the system's language; blank (or no chooser) gives "english.lng".
+void LoadSettings(bool (*languageExists)(const QString&) = nullptr, QString (*systemLanguage)() = nullptr);
 // Writes RuntimeSettings() in the fixed order of value names. False when the file cannot be written.
 bool SaveSettings();
 

@@ -4,7 +4,9 @@
 #include "store/Compression.h"
 #include "store/FieldText.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 #include <cstring>
@@ -194,6 +196,8 @@ bool Catalogue::SaveCatalogue() {
         if (!QFile::copy(path_, unreadableCopyPath())) return false;
         unreadable_ = false;
     }
+    // The first write on a fresh machine makes the home folder.
+    QDir().mkpath(QFileInfo(path_).absolutePath());
     QSaveFile f(path_);
     if (!f.open(QIODevice::WriteOnly)) return false;
     f.write(CompressStream(serialize(entries_)));

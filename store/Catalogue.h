@@ -6,6 +6,10 @@
 
 namespace zel {
 
+// Declared widths in bytes of the text fields in datalink.dat: the server or folder 100, the others 50.
+constexpr int kCatalogueTextWidth = 50;
+constexpr int kCatalogueServerWidth = 100;
+
 // One known knowledge base. Text fields keep their stored bytes: names, folders, databases and users
 // UTF-8, the password in the system code page; read them through ReadFieldText.
 struct CatalogueEntry {

@@ -144,6 +144,8 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
         return false;
     };
     if (entry.nameText().trimmed().isEmpty()) return fail(GetString(40715));
+    // datalink.dat declares 50 bytes for a name: a longer one would be written beyond its field.
+    if (entry.nameText().trimmed().toUtf8().size() > kCatalogueTextWidth) return fail(GetString(40751));
     if (catalogue.FindCatalogueEntry(entry.nameText().trimmed()) >= 0) return fail(GetString(40716).trimmed());
     if (entry.serverType != 0 && entry.serverType != 1) return fail(GetString(40609));
     if (entry.serverNameText().trimmed().isEmpty() && entry.serverType == 1) return fail(GetString(40717));
@@ -186,7 +188,16 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
     entry.database = database.toUtf8();
     entry.user = user.toUtf8();
     catalogue.entries() << entry;
-    if (!catalogue.SaveCatalogue()) return fail(QStringLiteral("cannot write %1").arg(catalogue.filePath()));
+    if (!catalogue.SaveCatalogue()) {
+        // Unlisted, the new file would only block the next attempt with "already exists".
+        catalogue.entries().removeLast();
+        if (entry.serverType == 0) {
+            const QString file = server + (server.endsWith(u'/') ? QString() : QStringLiteral("/")) + database;
+            for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+                QFile::remove(file + suffix);
+        }
+        return fail(QStringLiteral("cannot write %1").arg(catalogue.filePath()));
+    }
     return true;
 }
 

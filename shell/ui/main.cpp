@@ -1,19 +1,60 @@
 #include "platform/Paths.h"
+#include "shell/Resources.h"
 #include "shell/RuntimeSettings.h"
+#include "shell/SingleInstance.h"
+#include "shell/Strings.h"
+#include "shell/TcnResourceManager.h"
+#include "shell/ui/TFrmFirstRun.h"
 #include "shell/ui/TFrmMain.h"
+#include "tree/ui/TreeBinding.h"
 #include "store/KnowledgeBase.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSplashScreen>
 #include <QTimer>
-#include <QWebEngineView>
 #include <cstdio>
 #include <unistd.h>
+
+namespace {
+
+bool languageFileExists(const QString& name) {
+    return QFileInfo(zel::TcnResourceManager::languageFolder() + name).isFile();
+}
+
+QString systemLanguage() {
+    return zel::ResourceManager().ChooseLanguageBySystem();
+}
+
+QPixmap productPicture() {
+    QPixmap pm(420, 180);
+    pm.fill(QColor(0x2B, 0x4F, 0x8F));
+    QPainter p(&pm);
+    p.setPen(Qt::white);
+    QFont f = QApplication::font();
+    f.setPixelSize(40);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(pm.rect().adjusted(0, -20, 0, -20), Qt::AlignCenter, QStringLiteral("ZEL"));
+    f.setPixelSize(16);
+    f.setBold(false);
+    p.setFont(f);
+    p.drawText(pm.rect().adjusted(0, 60, 0, 0), Qt::AlignCenter, QStringLiteral("Lite Edition"));
+    return pm;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // Chromium refuses its sandbox as root; the program shows only its own content.
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QElapsedTimer started;
+    started.start();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZEL Lite Edition"));
 
@@ -21,10 +62,12 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Home folder for the program's files."),
                                   QStringLiteral("DIR"));
-    const QCommandLineOption check(QStringLiteral("check-start"),
-                                   QStringLiteral("Start, report the window and the page, and quit."));
+    const QCommandLineOption check(
+        QStringLiteral("check-start"),
+        QStringLiteral("Start (answering the first-run wizard with its defaults), report the window, the page and "
+                       "the knowledge base, and quit."));
     const QCommandLineOption shot(QStringLiteral("screenshot"),
-                                  QStringLiteral("With --check-start: save a picture of the window."),
+                                  QStringLiteral("Start as --check-start and save a picture of the main window."),
                                   QStringLiteral("FILE"));
     parser.addOption(home);
     parser.addOption(check);
@@ -34,32 +77,89 @@ int main(int argc, char** argv) {
     zel::ensureHomeFolder();
     QDir().mkpath(zel::tempFolder());
 
-    zel::LoadSettings();
+    // A second start raises the running program and ends.
+    zel::SingleInstance instance(zel::homeFolder());
+    if (!instance.listen()) {
+        std::fprintf(stderr, "zel: already running for %s; raised it\n", qPrintable(zel::homeFolder()));
+        return 0;
+    }
+
+    zel::ResourceManager();
+    zel::LoadSettings(&languageFileExists, &systemLanguage);
+    const QString languagePath = zel::TcnResourceManager::languageFolder() + zel::RuntimeSettings().language;
+    const bool languageLoaded = zel::ResourceManager().LoadLanguage(languagePath);
     zel::MainData().loadCatalogue();
 
+    QSplashScreen splash(productPicture());
+    splash.setObjectName(QStringLiteral("FrmSplash"));
+    const bool checking = parser.isSet(check) || parser.isSet(shot);
+    if (!checking) {
+        splash.show();
+        app.processEvents();
+    }
+
     zel::TFrmMain window;
-    const QString opened = window.openStartKnowledgeBase();
-    if (parser.isSet(check)) {
-        QObject::connect(&window, &zel::TFrmMain::pageLoaded, &app, [&](bool ok) {
-            std::printf("window: %s\nwebview: %s\nknowledge base: %s\n", qPrintable(window.windowTitle()),
-                        ok ? "loaded" : "failed", qPrintable(opened.isEmpty() ? QStringLiteral("-") : opened));
+    zel::AttachKnowledgeTree(window);
+    QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
+    splash.close();
+    window.showAtStart();
+
+    if (!languageLoaded) {
+        // Told once; the built-in English texts stand in for what the file could not give.
+        auto* box = new QMessageBox(QMessageBox::Information, zel::GetString(43017),
+                                    zel::GetString(40749).replace(QStringLiteral("%s"), languagePath), QMessageBox::Ok,
+                                    &window);
+        box->setObjectName(QStringLiteral("MessageLanguage"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    }
+
+    if (checking) {
+        window.setConfirmExit(false);
+        // The first-run wizard, when it comes, is answered with its defaults.
+        auto* driver = new QTimer(&window);
+        QObject::connect(driver, &QTimer::timeout, &window, [] {
+            if (auto* wizard = qobject_cast<zel::TFrmFirstRun*>(QApplication::activeModalWidget()))
+                wizard->btnNextClick();
+        });
+        driver->start(100);
+        bool pageOk = false, pageDone = false, sessionDone = false;
+        auto report = [&](int what, bool ok) {
+            if (what == 0) {
+                pageDone = true;
+                pageOk = ok;
+            } else {
+                sessionDone = true;
+            }
+            if (!pageDone || !sessionDone) return;
+            std::printf("window: %s\nwebview: %s\nknowledge base: %s\nstarted in: %lld ms\n",
+                        qPrintable(window.windowTitle()), pageOk ? "loaded" : "failed",
+                        qPrintable(window.sessionOpen() ? window.catalogueName() : QStringLiteral("-")),
+                        static_cast<long long>(started.elapsed()));
             std::fflush(stdout);
+            const bool good = pageOk && window.isVisible() && window.sessionOpen();
             if (parser.isSet(shot)) {
                 // Give the page a moment to paint before taking the picture.
-                QTimer::singleShot(500, &app, [&, ok] {
+                QTimer::singleShot(800, &app, [&, good] {
                     window.grab().save(parser.value(shot));
-                    app.exit(ok && window.isVisible() ? 0 : 1);
+                    window.close();
+                    app.exit(good ? 0 : 1);
                 });
                 return;
             }
-            app.exit(ok && window.isVisible() ? 0 : 1);
+            window.close();
+            app.exit(good ? 0 : 1);
+        };
+        QObject::connect(&window, &zel::TFrmMain::startPageLoaded, &app, [&report](bool ok) { report(0, ok); });
+        QObject::connect(&window, &zel::TFrmMain::sessionOpened, &app,
+                         [&report](zel::Database&, const QString&) { report(1, true); });
+        // A start that opens no knowledge base (login dialog) is reported too.
+        QTimer::singleShot(30000, &app, [&] {
+            std::printf("window: %s\nknowledge base: -\n", qPrintable(window.windowTitle()));
+            app.exit(3);
         });
-        QTimer::singleShot(60000, &app, [&] { app.exit(3); });
     }
-    window.view()->setHtml(QStringLiteral("<html><body><h1>ZEL Lite Edition</h1></body></html>"));
-    window.show();
     const int rc = app.exec();
-    zel::MainData().acGlint.close();
-    QDir(zel::tempFolder()).removeRecursively();
     return rc;
 }

@@ -14,9 +14,9 @@
 #include "platform/Database.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
+#include "shell/ui/TFrmWait.h"
 #include "store/RecycleBin.h"
 #include "tree/ui/NodeImages.h"
-#include "tree/ui/TFrmWait.h"
 #include "tree/ui/TTreePanel.h"
 #include "tree/ui/TreeAsk.h"
 #include "tree/ui/TvMain.h"
@@ -369,7 +369,7 @@ void TFileList::markRows(bool read) {
             if (panel_)
                 if (QTreeWidgetItem* item = panel_->tree()->findItem(id)) panel_->tree()->setItemRead(item, read);
         }
-        if (wait) wait->step(1);
+        if (wait) wait->advance(1);
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
 }
@@ -396,7 +396,7 @@ void TFileList::colourRows() {
             if (panel_)
                 if (QTreeWidgetItem* item = panel_->tree()->findItem(id)) panel_->tree()->setItemColour(item, stored);
         }
-        if (wait) wait->step(1);
+        if (wait) wait->advance(1);
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
 }
@@ -457,7 +457,7 @@ void TFileList::moveRows(QTreeWidgetItem* target) {
     QList<QTreeWidgetItem*> moved;
     for (qsizetype i = rows.size() - 1; i >= 0; --i) {
         if (moveOne(rows[i], target)) moved << rows[i];
-        wait.step(1);
+        wait.advance(1);
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     qDeleteAll(moved);

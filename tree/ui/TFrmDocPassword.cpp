@@ -1,6 +1,5 @@
 #include "tree/ui/TFrmDocPassword.h"
 
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -67,36 +66,6 @@ bool TFrmDocPassword::btnOKClick() {
         return false;
     }
     return SetDocumentPassword(db_, nodeId_, edtNew->text());
-}
-
-TFrmBaseProperty::TFrmBaseProperty(Database& db, const QString& knowledgeBaseName, QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("FrmBaseProperty"));
-    setWindowTitle(GetString(40701));
-    auto* form = new QFormLayout;
-    edtName = field(form, "edtName", QStringLiteral("Name"), false);
-    edtKind = field(form, "edtKind", QStringLiteral("Database type"), false);
-    edtServer = field(form, "edtServer", QStringLiteral("Server"), false);
-    edtDatabase = field(form, "edtDatabase", QStringLiteral("Database"), false);
-    edtName->setText(knowledgeBaseName);
-    if (db.dialect() == Dialect::Sqlite) {
-        edtKind->setText(QStringLiteral("SQLite"));
-        edtDatabase->setText(QFileInfo(db.filePath()).absoluteFilePath());
-    } else {
-        edtKind->setText(QStringLiteral("PostgreSQL"));
-        // "...;initial catalog=DB;Data source=HOST[:PORT];..." without the password.
-        for (const QString& part : db.connectionString().split(u';')) {
-            const qsizetype eq = part.indexOf(u'=');
-            if (eq < 0) continue;
-            const QString key = part.left(eq).trimmed().toLower();
-            if (key == QStringLiteral("data source")) edtServer->setText(part.mid(eq + 1).trimmed());
-            if (key == QStringLiteral("initial catalog")) edtDatabase->setText(part.mid(eq + 1).trimmed());
-        }
-    }
-    auto* ok = button("btnOK", 43002);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(ok, 0, Qt::AlignRight);
 }
 
 } // namespace zel

@@ -25,12 +25,4 @@ private:
     QString nodeId_;
 };
 
-// The base property dialog of the root item: shows the knowledge base; changes nothing.
-class TFrmBaseProperty : public QDialog {
-    Q_OBJECT
-public:
-    TFrmBaseProperty(Database& db, const QString& knowledgeBaseName, QWidget* parent = nullptr);
-    QLineEdit *edtName, *edtKind, *edtServer, *edtDatabase;
-};
-
 } // namespace zel

@@ -11,7 +11,7 @@
 
 #include "platform/Database.h"
 #include "shell/Strings.h"
-#include "tree/ui/TFrmWait.h"
+#include "shell/ui/TFrmWait.h"
 #include "tree/ui/TreeAsk.h"
 
 namespace zel {
@@ -64,7 +64,6 @@ MaintenanceResult TFrmMaintenance::runWithWaitWindow(Database& db, bool clearDel
     TFrmWait wait(parent);
     wait.setWindowTitle(GetString(40032));
     wait.setText(GetString(40405));
-    wait.setBarVisible(false);
     wait.setWindowModality(Qt::ApplicationModal);
     wait.show();
 
@@ -78,8 +77,7 @@ MaintenanceResult TFrmMaintenance::runWithWaitWindow(Database& db, bool clearDel
             [target, text, maximum] {
                 if (!target) return;
                 if (!text.isEmpty()) target->setText(text);
-                target->setMaximum(maximum);
-                target->setBarVisible(maximum > 0);
+                target->setMaximum(qMax(1, maximum));
             },
             Qt::QueuedConnection);
     };
@@ -87,7 +85,7 @@ MaintenanceResult TFrmMaintenance::runWithWaitWindow(Database& db, bool clearDel
         QMetaObject::invokeMethod(
             target,
             [target, n] {
-                if (target) target->step(n);
+                if (target) target->advance(n);
             },
             Qt::QueuedConnection);
         return true;

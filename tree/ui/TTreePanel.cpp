@@ -10,6 +10,7 @@
 #include "platform/Database.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
+#include "shell/ui/TFrmBaseProperty.h"
 #include "store/Nodes.h"
 #include "store/RecycleBin.h"
 #include "store/Users.h"
@@ -325,7 +326,8 @@ bool TTreePanel::openNode(const QString& id, const QString& url, bool fromHistor
     if (props_) props_->fill(id);
     readTimer_.stop();
     if (n > 0) readTimer_.start(qMax(0, CurrentUser().markTime) * 1000);
-    if (fileList_ && (n <= 0 || fileList_->isShown())) fileList_->fill(id);
+    // The list follows the opened node while it is in view.
+    if (fileList_ && (n <= 0 || fileList_->isVisible())) fileList_->fill(id);
     if (n <= 0) emit fileListWanted(id);
     emit nodeOpened(id, url);
     recomputeStates();
@@ -884,7 +886,7 @@ void TTreePanel::property() {
     if (!item) return;
     const QString id = itemIdOf(item);
     if (id == QStringLiteral("0")) {
-        TFrmBaseProperty dialog(*db_, kbName_, this);
+        TFrmBaseProperty dialog(kbName_, this);
         Ask().exec(&dialog);
         return;
     }
