@@ -1,21 +1,30 @@
 // The knowledge tree's widgets offscreen against real knowledge bases, on both databases. A scripted
 // user answers the questions and dialogs; a second connection stands for another user.
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <deque>
 #include <memory>
 
 #include "StoreFixture.h"
+#include "platform/Paths.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
+#include "shell/ui/TFrmMain.h"
 #include "store/Catalogue.h"
+#include "store/Content.h"
 #include "store/DocumentUnlocks.h"
 #include "store/RecycleBin.h"
 #include "store/Schema.h"
@@ -29,6 +38,7 @@
 #include "tree/ui/TTreePanel.h"
 #include "tree/ui/TfrmSelectNode.h"
 #include "tree/ui/TreeAsk.h"
+#include "tree/ui/TreeBinding.h"
 #include "tree/ui/TvMain.h"
 
 namespace zel::test {
@@ -868,6 +878,112 @@ TEST_F(TreeWithCli, TreeAndAnotherProcessSeeEachOthersChanges) {
     EXPECT_TRUE(cli({QStringLiteral("node"), QStringLiteral("ls"), target}).second.contains(QStringLiteral("Second")));
     EXPECT_FALSE(cli({QStringLiteral("node"), QStringLiteral("ls"), folder}).second.contains(QStringLiteral("Second")));
 }
+
+} // namespace
+} // namespace zel::test
+
+// The tree inside the main window: the session hooks build it, the window's commands drive it, and
+// an opened node's stored page shows in the "Normal" view.
+namespace zel::test {
+namespace {
+
+class TreeInFrame : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_TRUE(home_.isValid());
+        setHomeFolder(home_.path());
+        ensureHomeFolder();
+        ASSERT_TRUE(UpgradeSchema(db()));
+        LoadSystemFolders(db());
+        LoadUserSettings(db(), QStringLiteral("admin"));
+        CurrentUser().markTime = 3600;
+        ForgetUnlockedDocuments();
+        Ask().inform = [](QWidget*, const QString&) {};
+        Ask().confirm = [](QWidget*, const QString&) { return true; };
+    }
+    void TearDown() override {
+        ResetAsk();
+        CurrentUser() = TuserReg{};
+        StoreTest::TearDown();
+    }
+    // The text the viewer shows once its page has loaded.
+    static QString viewerText(TFrmMain& frame) {
+        QString text;
+        bool done = false;
+        frame.viewBrowser()->page()->toPlainText([&](const QString& t) {
+            text = t;
+            done = true;
+        });
+        QElapsedTimer guard;
+        guard.start();
+        while (!done && guard.elapsed() < 20000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return text;
+    }
+    static bool waitLoaded(TFrmMain& frame, bool& loaded) {
+        QElapsedTimer guard;
+        guard.start();
+        while (!loaded && guard.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return loaded;
+    }
+    QTemporaryDir home_;
+};
+
+TEST_P(TreeInFrame, SessionCommandsAndTheNormalView) {
+    const QString folder = add(QStringLiteral("0"), QStringLiteral("Folder"));
+    const QString doc = add(folder, QStringLiteral("Doc"));
+    ASSERT_TRUE(WriteDocumentText(db(), doc, QStringLiteral("<html><body><p>marker text 42</p></body></html>")));
+    TFrmMain frame;
+    TTreePanel* panel = AttachKnowledgeTree(frame);
+    ASSERT_EQ(panel->parentWidget(), frame.contentPage());
+    bool loaded = false;
+    QObject::connect(frame.viewBrowser(), &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+
+    emit frame.sessionOpened(db(), QStringLiteral("KB"));
+    TvMain* tv = panel->tree();
+    ASSERT_NE(tv->rootItem(), nullptr);
+    EXPECT_EQ(tv->rootItem()->text(0), QStringLiteral("KB"));
+    QAction* child = frame.command(QStringLiteral("btnChild"));
+    QAction* remove = frame.command(QStringLiteral("btnDeleteIndex"));
+    ASSERT_TRUE(child && remove);
+
+    // Selecting the document shows its stored page, read-only, in the "Normal" view.
+    ASSERT_TRUE(tv->selectNode(doc));
+    loaded = false;
+    panel->openItem(tv->currentItem());
+    ASSERT_TRUE(waitLoaded(frame, loaded));
+    EXPECT_EQ(frame.documentTabs()->currentIndex(), 0);
+    EXPECT_TRUE(viewerText(frame).contains(QStringLiteral("marker text 42")));
+    EXPECT_TRUE(child->isEnabled());
+    EXPECT_TRUE(remove->isEnabled());
+
+    // The window's command runs the tree's: "Delete Document" puts the document into the bin.
+    remove->trigger();
+    EXPECT_EQ(state(QStringLiteral("info"), doc), QStringLiteral("Y"));
+    EXPECT_EQ(tv->findItem(doc), nullptr);
+
+    // The root shows the file list with its children.
+    tv->setCurrentItem(tv->rootItem());
+    panel->openItem(tv->rootItem());
+    EXPECT_EQ(frame.documentTabs()->currentIndex(), 3);
+    auto* list = frame.fileListPage()->findChild<TFileList*>();
+    ASSERT_NE(list, nullptr);
+    EXPECT_NE(list->rowFor(folder), nullptr);
+    EXPECT_FALSE(remove->isEnabled()); // not for the root
+    EXPECT_FALSE(frame.command(QStringLiteral("btnCustomAscend"))->isChecked());
+    frame.command(QStringLiteral("btnCustomAscend"))->trigger();
+    EXPECT_EQ(tv->sortNumber(), 6);
+    EXPECT_EQ(CurrentUser().sortOrder, 6);
+
+    emit frame.sessionClosing();
+    EXPECT_EQ(tv->topLevelItemCount(), 0);
+    EXPECT_FALSE(child->isEnabled());
+}
+
+ZEL_INSTANTIATE_DB_TEST(TreeInFrame);
 
 } // namespace
 } // namespace zel::test
