@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 #include "tree/TreeRules.h"
 
@@ -67,6 +68,13 @@ public:
     void nodesRestored(const QList<qint64>& ids, const QList<qint64>& topLevel);
     void recomputeStates();
     bool fileListActive() const;
+
+    // Runs a store change. One that touches at least longOperationRows() nodes runs on a thread of its
+    // own with a connection of its own while the wait window shows text, so the window keeps painting;
+    // a smaller one runs here under the wait cursor. A failure's database text is left in database().
+    bool runStore(const QString& text, int rows, const std::function<bool(Database&)>& op);
+    static int longOperationRows();
+    static void setLongOperationRows(int rows);
 
 public slots:
     // Session hooks.
