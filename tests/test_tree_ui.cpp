@@ -1035,6 +1035,16 @@ TEST_P(TreeInFrame, SessionCommandsAndTheNormalView) {
     EXPECT_TRUE(child->isEnabled());
     EXPECT_TRUE(remove->isEnabled());
 
+    // Property fields on the window's tabs: an edit makes "Save" available, which stores it.
+    auto* keyword = frame.propertyTabs()->findChild<QLineEdit*>(QStringLiteral("edtKeyword"));
+    ASSERT_NE(keyword, nullptr);
+    keyword->setText(QStringLiteral("from the panel"));
+    QAction* save = frame.command(QStringLiteral("btnSave"));
+    ASSERT_NE(save, nullptr);
+    EXPECT_TRUE(save->isEnabled());
+    save->trigger();
+    EXPECT_EQ(ReadNodeProperties(db(), doc)->keywords, QStringLiteral("from the panel"));
+
     // The window's command runs the tree's: "Delete Document" puts the document into the bin.
     remove->trigger();
     EXPECT_EQ(state(QStringLiteral("info"), doc), QStringLiteral("Y"));

@@ -86,6 +86,15 @@ TTreePanel* AttachKnowledgeTree(TFrmMain& frame) {
     for (int i = 0; i < pages.size() && i < 4; ++i)
         if (targets[i] < tabs->count()) place(tabs->widget(targets[i]), pages[i]);
     panel->setPropertyPanel(props);
+    // Edited properties make "Save" available; saving stores them (the first step of every save).
+    if (QAction* save = frame.command(QStringLiteral("btnSave"))) {
+        QObject::connect(props, &TPropertyPanel::modifiedChanged, save, [save](bool modified) {
+            if (modified) save->setEnabled(true);
+        });
+        QObject::connect(save, &QAction::triggered, props, [props] {
+            if (props->modified()) props->store();
+        });
+    }
 
     for (const Binding& b : kBindings)
         if (QAction* a = frame.command(QString::fromUtf16(b.name))) panel->bindAction(b.command, a);
