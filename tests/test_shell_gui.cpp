@@ -361,7 +361,10 @@ TEST_F(ShellGuiTest, SecondInstanceRaisesTheFirstAndExits) {
     TFrmMain w;
     w.setConfirmExit(false);
     QObject::connect(&first, &SingleInstance::restoreRequested, &w, &TFrmMain::WMRestApp);
-    // Only the frame is under test: no login timer.
+    // Only the frame is under test: the login timer that the first show arms may still fire while the
+    // second process starts on a busy machine; its login dialog or wizard is closed.
+    ModalDriver driver;
+    driver.onDialog = [](QWidget* d) { d->close(); };
     w.show();
     w.showMinimized();
     ASSERT_TRUE(waitUntil([&] { return w.isMinimized(); }, 5000));
