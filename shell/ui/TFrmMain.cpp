@@ -31,6 +31,7 @@
 #include <QFontComboBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSaveFile>
 #include <QSplitter>
@@ -466,7 +467,7 @@ void TFrmMain::connectCommands() {
         dialog.exec();
     });
     on(u"btnUserSet", [this] {
-        if (sessionOpen_) TfrmUserSet::run(this, database());
+        if (sessionOpen_ && TfrmUserSet::run(this, database())) emit userSettingsChanged();
     });
     on(u"btnshowWelcome", [this] { showWelcome(); });
     on(u"btnAbout", [this] { ShowInformation(this, GetString(40753)); });
@@ -713,6 +714,16 @@ void TFrmMain::ApplyLanguage() {
     emit languageChanged();
 }
 
+QWidget* TFrmMain::reportLanguageProblem(const QString& path) {
+    auto* box = new QMessageBox(QMessageBox::Information, GetString(43017),
+                                GetString(40749).replace(QStringLiteral("%s"), path), QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("MessageLanguage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    return box;
+}
+
 void TFrmMain::buildLanguageMenu() {
     QMenu* m = menu(QStringLiteral("btnlanguage"));
     languageGroup_ = new QActionGroup(this);
@@ -802,7 +813,7 @@ void TFrmMain::showWelcome() {
     if (!welcome_) {
         welcome_ = new TFrmWelcome(this);
         connect(welcome_, &TFrmWelcome::linkActivated, this, [this](int tag) {
-            if (tag == 3 && sessionOpen_) TfrmUserSet::run(this, database());
+            if (tag == 3 && sessionOpen_ && TfrmUserSet::run(this, database())) emit userSettingsChanged();
             emit welcomeLinkActivated(tag);
         });
     }

@@ -89,6 +89,9 @@ public:
     void setConfirmExit(bool on) { confirmExit_ = on; }
 
     void ApplyLanguage();
+    // Tells the user once, without stopping the start, that a language file could not be read
+    // completely; the built-in English texts stand in.
+    QWidget* reportLanguageProblem(const QString& path);
     void changeLanguage(int index);      // index into the language file list
     void applySkin(const QString& path); // "" or "<CancelSkin>" remove the skin
     // Shown to the language and skin menus.
@@ -109,6 +112,8 @@ signals:
     void sessionClosing();
     void sessionClosed();
     void languageChanged();
+    // The user settings dialog stored new values in CurrentUser(): sort order, mark time, mail timing.
+    void userSettingsChanged();
     // The close request was answered Yes: stop workers and wait for them before the settings are saved.
     void shuttingDown();
     void startPageLoaded(bool ok);
