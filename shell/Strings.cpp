@@ -503,6 +503,7 @@ constexpr Entry kEnglish[] = {
     {41331, u"Set Your Mail Account"},
     {41332, u"Confirm password"},
     {41333, u"Please input password of Document :%s"},
+    {41334, u"Set Document Password"},
     {41335, u"Set password of the document"},
     {41336, u"Superuser name is empty,please input Superuser name"},
     {41337, u"Display name is empty,please input display name"},

@@ -6,6 +6,7 @@
 #include "shell/TcnResourceManager.h"
 #include "shell/ui/TFrmFirstRun.h"
 #include "shell/ui/TFrmMain.h"
+#include "tree/ui/TreeBinding.h"
 #include "store/KnowledgeBase.h"
 
 #include <QApplication>
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
     }
 
     zel::TFrmMain window;
+    zel::AttachKnowledgeTree(window);
     QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
     splash.close();
     window.showAtStart();
