@@ -660,6 +660,47 @@ TEST_P(TreeUi, RenameInPlaceAndReadMarksAndColour) {
     EXPECT_EQ(item(f)->foreground(0).color(), QColor(0x12, 0x34, 0x56));
 }
 
+TEST_P(TreeUi, DropsMoveCopyOrDelete) {
+    const QString f = add(QStringLiteral("0"), QStringLiteral("F"));
+    const QString doc = add(f, QStringLiteral("Doc"));
+    const QString g = add(QStringLiteral("0"), QStringLiteral("G"));
+    session();
+    expand(f);
+    expand(g);
+    // What the tree's drop handler receives: move, copy, and a drop on the bin.
+    emit tv()->nodeDropped(item(doc), item(g), false);
+    EXPECT_EQ(parentOf(doc), g);
+    emit tv()->nodeDropped(item(doc), item(f), true);
+    EXPECT_EQ(item(f)->childCount(), 1);
+    EXPECT_EQ(parentOf(doc), g);
+    const QString copy = TvMain::itemId(item(f)->child(0));
+    answer({true});
+    emit tv()->nodeDropped(item(copy), tv()->binItem(), false);
+    EXPECT_EQ(asked.back(), GetString(40311));
+    EXPECT_EQ(state(QStringLiteral("info"), copy), QStringLiteral("Y"));
+    EXPECT_EQ(TvMain::itemImage(tv()->binItem()), int(ImgBinFull));
+}
+
+TEST_P(TreeUi, ReadMarkTimerMarksTheOpenNode) {
+    const QString doc = add(QStringLiteral("0"), QStringLiteral("Doc"));
+    const QString other = add(QStringLiteral("0"), QStringLiteral("Other"));
+    CurrentUser().markTime = 0; // at the next turn of the event loop
+    session();
+    ASSERT_TRUE(tv()->selectNode(doc));
+    panel->openItem(item(doc));
+    EXPECT_TRUE(TvMain::itemBold(item(doc)));
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_EQ(column(QStringLiteral("info"), QStringLiteral("readtype"), doc), QStringLiteral("Y"));
+    EXPECT_FALSE(TvMain::itemBold(item(doc)));
+    // A node left before its time is up stays unread.
+    CurrentUser().markTime = 3600;
+    panel->openItem(item(other));
+    QApplication::processEvents();
+    EXPECT_NE(column(QStringLiteral("info"), QStringLiteral("readtype"), other), QStringLiteral("Y"));
+    EXPECT_TRUE(TvMain::itemBold(item(other)));
+}
+
 TEST_P(TreeUi, SelectByIdHistoryAndDefaultPage) {
     const QString a = add(QStringLiteral("0"), QStringLiteral("A"));
     const QString b = add(a, QStringLiteral("B"));
