@@ -124,6 +124,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QMainWindow(parent) {
         setGeometry(reg.left, reg.top, reg.width, reg.height);
     else
         resize(1000, 700);
+    normalBounds_ = geometry();
     if (reg.indexWidth > 20) splitter_->setSizes({reg.indexWidth, qMax(200, width() - reg.indexWidth)});
     restoreLayout();
     CloseSession();
@@ -659,6 +660,8 @@ void TFrmMain::changeLanguage(int index) {
     if (index < 0 || index >= files.size()) return;
     ResourceManager().LoadLanguage(files[index]);
     RuntimeSettings().language = QFileInfo(files[index]).fileName();
+    if (languageGroup_ && index < languageGroup_->actions().size())
+        languageGroup_->actions().at(index)->setChecked(true);
     ApplyLanguage();
 }
 
@@ -748,13 +751,24 @@ void TFrmMain::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
+void TFrmMain::moveEvent(QMoveEvent* e) {
+    QMainWindow::moveEvent(e);
+    if (windowState() == Qt::WindowNoState) normalBounds_ = geometry();
+}
+
+void TFrmMain::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    if (windowState() == Qt::WindowNoState) normalBounds_ = geometry();
+}
+
 void TFrmMain::shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
     emit shuttingDown();
     TRuntimeReg& reg = RuntimeSettings();
     if (pnlIndex_->isVisible()) reg.indexWidth = pnlIndex_->width();
-    const QRect r = (isMaximized() || isFullScreen()) ? normalGeometry() : geometry();
+    QRect r = (isMaximized() || isFullScreen()) ? normalGeometry() : geometry();
+    if (!r.isValid()) r = normalBounds_;
     reg.left = r.left();
     reg.top = r.top();
     reg.width = r.width();

@@ -107,6 +107,8 @@ signals:
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void buildCommands();
@@ -146,6 +148,7 @@ private:
     Captions captions_;
     QPointer<TFrmWelcome> welcome_;
     QList<std::function<bool()>> closeGuards_;
+    QRect normalBounds_; // the bounds of the normal state, kept while maximised
     QString catalogueName_;
     QString skinInForce_;
     bool sessionOpen_ = false;
