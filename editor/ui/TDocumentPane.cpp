@@ -299,12 +299,19 @@ void TDocumentPane::onLoaded(QWebEnginePage* page, bool ok) {
                            QString::number((QDateTime::currentMSecsSinceEpoch() - loadStarted_) / 1000.0, 'f', 2) +
                            QStringLiteral(" ") + GetString(40304));
     setActivity(GetString(40302));
-    if (page == editor_->page()) run(page, QStringLiteral("zel.startEditing()"));
-    if (!st_.pendingAnchor.isEmpty()) {
-        run(page, QStringLiteral("zel.scrollToAnchor(%1)").arg(jsString(st_.pendingAnchor)));
-        st_.pendingAnchor.clear();
+    // Asynchronous: a nested wait inside the engine's own load signal is not always answered.
+    QString script = page == editor_->page() ? QStringLiteral("zel.startEditing();") : QString();
+    if (!st_.pendingAnchor.isEmpty())
+        script += QStringLiteral("zel.scrollToAnchor(%1);").arg(jsString(st_.pendingAnchor));
+    st_.pendingAnchor.clear();
+    if (script.isEmpty()) {
+        emit documentLoaded(ok);
+        return;
     }
-    emit documentLoaded(ok);
+    page->runJavaScript(script + QStringLiteral("true"), QWebEngineScript::ApplicationWorld,
+                        [this, ok, guard = QPointer<TDocumentPane>(this)](const QVariant&) {
+                            if (guard) emit documentLoaded(ok);
+                        });
 }
 
 QByteArray TDocumentPane::editorHtml() {
