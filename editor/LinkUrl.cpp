@@ -72,7 +72,8 @@ LinkAnswer AnswerLinkRequest(Database& db, const QString& requestedUrl, const Cu
 
     // The current document, with or without an anchor: from wherever its latest HTML is.
     if (!current.url.isEmpty() && (url == current.url || url.startsWith(current.url + u'#'))) {
-        a.mimeType = QByteArrayLiteral("text/html");
+        // Always UTF-8 here, whatever the page declares.
+        a.mimeType = QByteArrayLiteral("text/html;charset=utf-8");
         a.data = current.html ? current.html() : ReadDocumentContent(db, current.nodeId);
         return a;
     }

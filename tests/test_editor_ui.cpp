@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,11 +24,13 @@
 #include "editor/LinkUrl.h"
 #include "editor/ui/DocumentBinding.h"
 #include "editor/ui/TDocumentPane.h"
+#include "editor/ui/TDocumentSettingsPanel.h"
 #include "editor/ui/TFrmFileDownLoad.h"
 #include "editor/ui/TZelNSHandler.h"
 #include "platform/Paths.h"
 #include "shell/Strings.h"
 #include "shell/ui/TFrmMain.h"
+#include "store/Catalogue.h"
 #include "store/Content.h"
 #include "store/DocumentUnlocks.h"
 #include "store/PasswordHash.h"
@@ -37,6 +40,9 @@
 #include "tree/ui/TreeAsk.h"
 #include "tree/ui/TreeBinding.h"
 #include "tree/ui/TvMain.h"
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 
 namespace zel::test {
 namespace {
@@ -160,10 +166,14 @@ protected:
 };
 
 TEST_P(EditorUi, EditNormalAndSourceStayInStepWithoutTouchingTheStore) {
-    ASSERT_TRUE(WriteDocumentText(db(), notes, QStringLiteral("<html><body><p>first line</p></body></html>")));
+    // The page declares another character set; the text is stored as Unicode and shows as written.
+    ASSERT_TRUE(WriteDocumentText(db(), notes,
+                                  QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                                 "charset=windows-1252\"></head><body><p>first line Café ünï "
+                                                 "Ω</p></body></html>")));
     open(notes);
     EXPECT_EQ(tabs->currentIndex(), int(TabNormal));
-    EXPECT_TRUE(text(viewer).contains(QStringLiteral("first line")));
+    EXPECT_TRUE(text(viewer).contains(QStringLiteral("first line Café ünï Ω")));
 
     toTab(TabEdit, true);
     EXPECT_EQ(js(pane->editor(), QStringLiteral("document.designMode")).toString(), QStringLiteral("on"));
@@ -190,7 +200,7 @@ TEST_P(EditorUi, EditNormalAndSourceStayInStepWithoutTouchingTheStore) {
     EXPECT_FALSE(pane->modified());
     const QString saved = stored(notes);
     EXPECT_TRUE(saved.contains(QStringLiteral("SOURCED")));
-    EXPECT_TRUE(saved.contains(QStringLiteral("first line")));
+    EXPECT_TRUE(saved.contains(QStringLiteral("first line Café ünï Ω")));
     EXPECT_FALSE(saved.contains(QStringLiteral("save=")));
     EXPECT_FALSE(saved.contains(QStringLiteral("contenteditable")));
 }
@@ -356,6 +366,41 @@ TEST_P(EditorUi, LinksInTheViewer) {
     EXPECT_EQ(informed[0], GetString(40308));
 }
 
+TEST_P(EditorUi, DocumentSettingsAreReadWithoutChangeAndWrittenIntoTheDocument) {
+    ASSERT_TRUE(WriteDocumentText(
+        db(), notes,
+        QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">"
+                       "</head><body bgcolor=\"#800000\" link=\"#123456\" topmargin=\"15\" leftmargin=\"30\">"
+                       "<p>settings</p></body></html>")));
+    QWidget bgPage, marginPage;
+    TDocumentSettingsPanel panel(&bgPage, &marginPage);
+    panel.setDatabase(&db());
+    QObject::connect(pane, &TDocumentPane::settingsRead, &panel, &TDocumentSettingsPanel::fill);
+    QObject::connect(&panel, &TDocumentSettingsPanel::changed, pane, &TDocumentPane::applySettings);
+    open(notes, true);
+    EXPECT_EQ(panel.colour(0)->currentText(), ColourName(2)) << "Maroon";
+    EXPECT_EQ(panel.colour(1)->currentIndex(), kColourDefault);
+    EXPECT_EQ(panel.colour(2)->currentIndex(), kColourCustom);
+    EXPECT_FALSE(panel.topMargin()->isChecked()) << "15 is the default top margin";
+    EXPECT_TRUE(panel.leftMargin()->isChecked());
+    EXPECT_EQ(panel.leftValue()->value(), 30);
+    EXPECT_EQ(panel.charset()->currentText(), QStringLiteral("windows-1252"));
+    EXPECT_FALSE(pane->modified()) << "reading the settings is no change";
+
+    // The user picks Blue for the text and drops the left margin.
+    panel.colour(1)->setCurrentIndex(13);
+    emit panel.colour(1)->activated(13);
+    EXPECT_TRUE(pane->modified());
+    panel.leftMargin()->setChecked(false);
+    ASSERT_TRUE(pane->saveDocument());
+    const QString saved = stored(notes);
+    EXPECT_TRUE(saved.contains(QStringLiteral("text=\"#0000FF\""))) << saved.toStdString();
+    EXPECT_TRUE(saved.contains(QStringLiteral("bgcolor=\"#800000\"")));
+    EXPECT_TRUE(saved.contains(QStringLiteral("link=\"#123456\"")));
+    EXPECT_FALSE(saved.contains(QStringLiteral("leftmargin")));
+    EXPECT_TRUE(saved.contains(QStringLiteral("charset=windows-1252")));
+}
+
 ZEL_INSTANTIATE_DB_TEST(EditorUi);
 
 // The pane inside the main window: the tree opens nodes there, and leaving a modified document asks.
@@ -466,6 +511,78 @@ TEST_P(EditorInFrame, LeavingAModifiedDocumentAsks) {
 }
 
 ZEL_INSTANTIATE_DB_TEST(EditorInFrame);
+
+// zel-cli in processes of its own writes and reads the same file knowledge base while the pane saves.
+TEST(EditorWithCli, SavesAndAnotherProcessSeeEachOther) {
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    auto cli = [&](const QStringList& args, bool session = true) {
+        QStringList all{QStringLiteral("--home"), home.path()};
+        if (session)
+            all << QStringLiteral("-k") << QStringLiteral("t") << QStringLiteral("-u") << QStringLiteral("admin")
+                << QStringLiteral("-p") << QString();
+        auto* p = new QProcess;
+        p->start(QStringLiteral(ZEL_CLI_PATH), all + args);
+        return std::unique_ptr<QProcess>(p);
+    };
+    auto finish = [](std::unique_ptr<QProcess> p) {
+        EXPECT_TRUE(p->waitForFinished(60000));
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+        return QString::fromUtf8(p->readAllStandardOutput()).trimmed();
+    };
+    finish(cli({QStringLiteral("kb"), QStringLiteral("new"), QStringLiteral("t"), QStringLiteral("--folder"),
+                home.path() + QStringLiteral("/data"), QStringLiteral("--file"), QStringLiteral("t.skm"),
+                QStringLiteral("--admin"), QStringLiteral("admin")},
+               false));
+    const QString mine =
+        finish(cli({QStringLiteral("node"), QStringLiteral("add"), QStringLiteral("0"), QStringLiteral("Mine")}));
+    const QString theirs =
+        finish(cli({QStringLiteral("node"), QStringLiteral("add"), QStringLiteral("0"), QStringLiteral("Theirs")}));
+    ASSERT_FALSE(mine.isEmpty() || theirs.isEmpty());
+    const QString page = home.filePath(QStringLiteral("page.html"));
+    {
+        QFile f(page);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<html><body><p>from the other process</p></body></html>");
+    }
+
+    Database db;
+    ASSERT_TRUE(db.open(BuildConnectionString(0, home.path() + QStringLiteral("/data/"), QStringLiteral("t.skm"),
+                                              QString(), QString())));
+    QTabWidget tabs;
+    auto* viewer = new QWebEngineView(&tabs);
+    auto* edit = new QWidget(&tabs);
+    auto* source = new QWidget(&tabs);
+    tabs.addTab(viewer, QStringLiteral("Normal"));
+    tabs.addTab(edit, QStringLiteral("Edit"));
+    tabs.addTab(source, QStringLiteral("Source"));
+    tabs.addTab(new QWidget(&tabs), QStringLiteral("Filelist"));
+    TDocumentPane pane(&tabs, viewer, edit, source);
+    pane.setDatabase(&db);
+    tabs.show();
+    int loads = 0;
+    QObject::connect(&pane, &TDocumentPane::documentLoaded, [&](bool) { ++loads; });
+    pane.openNode(mine, {}, true);
+    ASSERT_TRUE(waitFor([&] { return loads > 0; }));
+    pane.run(pane.editor()->page(), QStringLiteral("var r=document.createRange(); r.selectNodeContents(document.body);"
+                                                   "r.collapse(false); getSelection().removeAllRanges();"
+                                                   "getSelection().addRange(r); document.execCommand('insertText', "
+                                                   "false, 'typed in the editor'); true"));
+    ASSERT_TRUE(waitFor([&] { return pane.modified(); }));
+    // The other process writes its document while this one saves.
+    auto writer = cli({QStringLiteral("content"), QStringLiteral("put"), theirs, page});
+    EXPECT_TRUE(pane.saveDocument());
+    finish(std::move(writer));
+    EXPECT_TRUE(finish(cli({QStringLiteral("content"), QStringLiteral("get"), mine}))
+                    .contains(QStringLiteral("typed in the editor")));
+    EXPECT_TRUE(QString::fromUtf8(ReadDocumentContent(db, theirs)).contains(QStringLiteral("from the other process")));
+    // What the other process stored shows when the node opens here.
+    pane.openNode(theirs, {});
+    ASSERT_TRUE(waitFor([&] { return loads > 1; }));
+    EXPECT_TRUE(pane.run(viewer->page(), QStringLiteral("document.body.innerText"))
+                    .toString()
+                    .contains(QStringLiteral("from the other process")));
+}
 
 } // namespace
 } // namespace zel::test

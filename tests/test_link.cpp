@@ -2,6 +2,7 @@
 // pictures to capture, on both databases.
 #include "StoreFixture.h"
 
+#include "editor/DocumentSettings.h"
 #include "editor/DocumentState.h"
 #include "editor/LinkUrl.h"
 #include "editor/PictureCapture.h"
@@ -40,8 +41,8 @@ TEST_P(Link, AnswersByTheGrammar) {
         const char* mime;
     } cases[] = {
         // The current document, from the store (content source 0), escapes decoded, anchors ignored.
-        {"link://document/Work/My%20Notes.htm", "stored notes", "text/html"},
-        {"link://document/Work/My%20Notes.htm%23part2", "stored notes", "text/html"},
+        {"link://document/Work/My%20Notes.htm", "stored notes", "text/html;charset=utf-8"},
+        {"link://document/Work/My%20Notes.htm%23part2", "stored notes", "text/html;charset=utf-8"},
         // Id form: raw ".gif", expanded otherwise; a non-numeric or unknown id gives empty data.
         {"link://document/__zel_@cid:/GIF", "GIF89a-raw", "image/gif"},
         {"link://document/__zel_@cid:/PNG", "PNG-bytes", "image/png"},
@@ -191,6 +192,30 @@ TEST(PictureCapture, CandidatesAndNames) {
     };
     for (const auto& n : names)
         EXPECT_EQ(CaptureFileName(QString::fromUtf8(n.source)), QString::fromUtf8(n.name)) << n.source;
+}
+
+TEST(DocumentSettingsValues, ColoursCharsetsAndMargins) {
+    const struct {
+        const char* value;
+        int index;
+    } colours[] = {{"", kColourDefault}, {"#000000", 1},
+                   {"#800000", 2},       {"#c0dcc0", 17},
+                   {"#A0A0A4", 20},      {"#123456", kColourCustom},
+                   {"red", 10},          {"nonsense", kColourCustom}};
+    for (const auto& c : colours)
+        EXPECT_EQ(ColourIndexOf(QString::fromUtf8(c.value)), c.index) << c.value;
+    EXPECT_EQ(ColourValue(0xab, 0x0c, 0xff), QStringLiteral("#AB0CFF"));
+    EXPECT_EQ(NamedColour(18), QStringLiteral("#A6CAF0"));
+    EXPECT_TRUE(NamedColour(kColourDefault).isEmpty());
+    EXPECT_EQ(ColourName(17), QStringLiteral("MoneyGreen"));
+    EXPECT_EQ(CharsetNames().size(), 19);
+    EXPECT_EQ(CharsetIndex(QStringLiteral("UTF-8")), 3);
+    EXPECT_EQ(CharsetIndex(QStringLiteral("iso-8859-2")), 18);
+    EXPECT_EQ(CharsetIndex(QStringLiteral("latin1")), -1);
+    EXPECT_FALSE(MarginSpecified(QStringLiteral("15"), kDefaultTopMargin));
+    EXPECT_FALSE(MarginSpecified(QString(), kDefaultTopMargin));
+    EXPECT_TRUE(MarginSpecified(QStringLiteral("0"), kDefaultTopMargin));
+    EXPECT_TRUE(MarginSpecified(QStringLiteral("15"), kDefaultLeftMargin));
 }
 
 } // namespace

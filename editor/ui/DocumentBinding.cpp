@@ -4,6 +4,7 @@
 #include <QTabWidget>
 
 #include "editor/ui/TDocumentPane.h"
+#include "editor/ui/TDocumentSettingsPanel.h"
 #include "shell/ui/TFrmMain.h"
 #include "tree/ui/TTreePanel.h"
 
@@ -33,6 +34,21 @@ TDocumentPane* AttachDocuments(TFrmMain& frame, TTreePanel& tree) {
     QObject::connect(&tree, &TTreePanel::editRequested, pane, [pane, &tree](const QString& id) {
         if (id == tree.currentId()) pane->openNode(id, tree.currentUrl(), true);
     });
+    // The "Background" (3) and "Margin" (5) property tabs hold the document settings, live in "Edit" only.
+    auto* settings = new TDocumentSettingsPanel(frame.propertyTabs()->widget(3), frame.propertyTabs()->widget(5), pane);
+    QObject::connect(pane, &TDocumentPane::settingsRead, settings, &TDocumentSettingsPanel::fill);
+    QObject::connect(settings, &TDocumentSettingsPanel::changed, pane, &TDocumentPane::applySettings);
+    QObject::connect(frame.documentTabs(), &QTabWidget::currentChanged, settings,
+                     [settings](int tab) { settings->setEnabled(tab == TabEdit); });
+    QObject::connect(&frame, &TFrmMain::sessionOpened, settings,
+                     [settings](Database& db, const QString&) { settings->setDatabase(&db); });
+    QObject::connect(&frame, &TFrmMain::sessionClosing, settings, [settings] { settings->setDatabase(nullptr); });
+    if (QAction* all = frame.command(QStringLiteral("btnDownAll"))) {
+        QObject::connect(all, &QAction::triggered, pane, [pane] { pane->downloadAllPictures(); });
+        all->setEnabled(frame.documentTabs()->currentIndex() == TabEdit);
+        QObject::connect(frame.documentTabs(), &QTabWidget::currentChanged, all,
+                         [all](int tab) { all->setEnabled(tab == TabEdit); });
+    }
     frame.addCloseGuard([pane] { return pane->leaveDocument(true); });
     return pane;
 }

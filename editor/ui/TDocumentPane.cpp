@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
@@ -300,7 +301,8 @@ void TDocumentPane::onLoaded(QWebEnginePage* page, bool ok) {
                            QStringLiteral(" ") + GetString(40304));
     setActivity(GetString(40302));
     // Asynchronous: a nested wait inside the engine's own load signal is not always answered.
-    QString script = page == editor_->page() ? QStringLiteral("zel.startEditing();") : QString();
+    const bool inEditor = page == editor_->page();
+    QString script = inEditor ? QStringLiteral("zel.startEditing();") : QString();
     if (!st_.pendingAnchor.isEmpty())
         script += QStringLiteral("zel.scrollToAnchor(%1);").arg(jsString(st_.pendingAnchor));
     st_.pendingAnchor.clear();
@@ -308,9 +310,18 @@ void TDocumentPane::onLoaded(QWebEnginePage* page, bool ok) {
         emit documentLoaded(ok);
         return;
     }
-    page->runJavaScript(script + QStringLiteral("true"), QWebEngineScript::ApplicationWorld,
-                        [this, ok, guard = QPointer<TDocumentPane>(this)](const QVariant&) {
-                            if (guard) emit documentLoaded(ok);
+    page->runJavaScript(script + (inEditor ? QStringLiteral("zel.settings()") : QStringLiteral("true")),
+                        QWebEngineScript::ApplicationWorld,
+                        [this, ok, inEditor, guard = QPointer<TDocumentPane>(this)](const QVariant& v) {
+                            if (!guard) return;
+                            if (inEditor) {
+                                const QVariantMap m = v.toMap();
+                                auto get = [&m](const char* k) { return m.value(QString::fromLatin1(k)).toString(); };
+                                emit settingsRead({get("background"), get("bgColor"), get("text"), get("link"),
+                                                   get("alink"), get("vlink"), get("topMargin"), get("leftMargin"),
+                                                   get("charset")});
+                            }
+                            emit documentLoaded(ok);
                         });
 }
 
@@ -393,7 +404,7 @@ bool TDocumentPane::leaveDocument(bool ask) {
     return saveDocument();
 }
 
-bool TDocumentPane::capturePictures() {
+bool TDocumentPane::capturePictures(bool allPictures) {
     const QVariantList list = run(editor_->page(), QStringLiteral("zel.pictures()")).toList();
     QList<PictureInfo> pictures;
     for (const QVariant& v : list) {
@@ -401,7 +412,7 @@ bool TDocumentPane::capturePictures() {
         pictures << PictureInfo{m.value(QStringLiteral("index")).toInt(), m.value(QStringLiteral("src")).toString(),
                                 m.value(QStringLiteral("save")).toString()};
     }
-    QList<CaptureRow> rows = CaptureCandidates(pictures, false);
+    QList<CaptureRow> rows = CaptureCandidates(pictures, allPictures);
     if (rows.isEmpty()) return false;
     TFrmFileDownLoad dialog(tabs_->window());
     dialog.setRows(rows);
@@ -419,6 +430,31 @@ bool TDocumentPane::capturePictures() {
     return true;
 }
 
+bool TDocumentPane::downloadAllPictures() {
+    if (!db_ || st_.nodeId.toLongLong() <= 0 || tabs_->currentIndex() != TabEdit) return false;
+    if (!capturePictures(true)) return false;
+    ApplyDocumentEvent(st_, DocumentEvent::Modified);
+    markModified(true);
+    return true;
+}
+
+void TDocumentPane::applySettings(const DocumentSettings& s) {
+    if (st_.nodeId.toLongLong() <= 0) return;
+    QJsonObject o{{QStringLiteral("background"), s.background},
+                  {QStringLiteral("bgColor"), s.bgColor},
+                  {QStringLiteral("text"), s.text},
+                  {QStringLiteral("link"), s.link},
+                  {QStringLiteral("alink"), s.alink},
+                  {QStringLiteral("vlink"), s.vlink},
+                  {QStringLiteral("topMargin"), s.topMargin},
+                  {QStringLiteral("leftMargin"), s.leftMargin},
+                  {QStringLiteral("charset"), s.charset}};
+    run(editor_->page(), QStringLiteral("zel.applySettings(%1)")
+                             .arg(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))));
+    ApplyDocumentEvent(st_, DocumentEvent::Modified);
+    markModified(true);
+}
+
 bool TDocumentPane::saveDocument() {
     if (!db_ || st_.nodeId.toLongLong() <= 0) return false;
     setActivity(QStringLiteral("Save Document,Please Wait..."));
@@ -428,7 +464,7 @@ bool TDocumentPane::saveDocument() {
     if (from == TabEdit && st_.editorStale) from = TabNormal;
     QByteArray html;
     if (from == TabEdit) {
-        capturePictures();
+        capturePictures(false);
         html = editorHtml();
     } else if (from == TabSource) {
         html = source_->toPlainText().toUtf8();

@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <functional>
 
+#include "editor/DocumentSettings.h"
 #include "editor/DocumentState.h"
 
 class QAction;
@@ -69,6 +70,10 @@ public:
     // Saves the current document; false (and still modified) when the store refused it.
     bool saveDocument();
     void markModified(bool on);
+    // "Download all Picture": every file and web picture of the editor's document, stored ones included.
+    bool downloadAllPictures();
+    // Writes document settings into the editor's document; marks it modified.
+    void applySettings(const DocumentSettings& s);
     // Runs a script in the program's own world of a view and waits for its result.
     QVariant run(QWebEnginePage* page, const QString& script);
 
@@ -76,6 +81,8 @@ signals:
     void documentLoaded(bool ok);
     void modifiedChanged(bool modified);
     void saved(const QString& nodeId);
+    // The editor's document settings, read after every load of the editor.
+    void settingsRead(const zel::DocumentSettings& s);
 
 public slots:
     void modifiedByEditor();
@@ -85,7 +92,7 @@ private:
     void onLoaded(QWebEnginePage* page, bool ok);
     void prepareServing(ContentSource source);
     QByteArray editorHtml();
-    bool capturePictures();
+    bool capturePictures(bool allPictures);
     void load(QWebEngineView* view);
     void setActivity(const QString& text);
     void openAttachment(const QString& nodeId, const QString& fileName);

@@ -66,6 +66,43 @@
             }
             return false;
         },
+        // The document-level settings: body attributes and the declared character set.
+        settings: function () {
+            var b = document.body;
+            var at = function (n) { return (b && b.getAttribute(n)) || ''; };
+            var meta = document.querySelector('meta[charset]');
+            var charset = meta ? meta.getAttribute('charset') : '';
+            if (!meta) {
+                var old = document.querySelector('meta[http-equiv="Content-Type" i]');
+                var m = old && /charset=([^;\s]+)/i.exec(old.getAttribute('content') || '');
+                charset = m ? m[1] : '';
+            }
+            return { background: at('background'), bgColor: at('bgcolor'), text: at('text'), link: at('link'),
+                     alink: at('alink'), vlink: at('vlink'), topMargin: at('topmargin'), leftMargin: at('leftmargin'),
+                     charset: charset || 'utf-8' };
+        },
+        applySettings: function (s) {
+            var b = document.body;
+            if (!b) return false;
+            var names = { background: 'background', bgColor: 'bgcolor', text: 'text', link: 'link', alink: 'alink',
+                          vlink: 'vlink', topMargin: 'topmargin', leftMargin: 'leftmargin' };
+            for (var k in names) {
+                if (!(k in s)) continue;
+                if (s[k]) b.setAttribute(names[k], s[k]); else b.removeAttribute(names[k]);
+            }
+            if (s.charset) {
+                var meta = document.querySelector('meta[charset]') ||
+                           document.querySelector('meta[http-equiv="Content-Type" i]');
+                if (!meta) {
+                    meta = document.createElement('meta');
+                    (document.head || document.documentElement).insertBefore(meta, (document.head || document.documentElement).firstChild);
+                }
+                meta.removeAttribute('charset');
+                meta.setAttribute('http-equiv', 'Content-Type');
+                meta.setAttribute('content', 'text/html; charset=' + s.charset);
+            }
+            return true;
+        },
         clear: function () {
             if (document.body) document.body.innerHTML = '';
             return true;
