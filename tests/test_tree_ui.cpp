@@ -83,6 +83,7 @@ protected:
     }
     void TearDown() override {
         panel.reset();
+        TTreePanel::setLongOperationRows(1000);
         ResetAsk();
         CurrentUser() = TuserReg{};
         StoreTest::TearDown();
@@ -679,6 +680,39 @@ TEST_P(TreeUi, DropsMoveCopyOrDelete) {
     EXPECT_EQ(asked.back(), GetString(40311));
     EXPECT_EQ(state(QStringLiteral("info"), copy), QStringLiteral("Y"));
     EXPECT_EQ(TvMain::itemImage(tv()->binItem()), int(ImgBinFull));
+}
+
+TEST_P(TreeUi, LongChangesRunOnAConnectionOfTheirOwn) {
+    // Every change counts as long here: it runs on a worker thread with its own connection while the
+    // wait window shows, and the tree ends as it would otherwise.
+    TTreePanel::setLongOperationRows(1);
+    const QString f = add(QStringLiteral("0"), QStringLiteral("F"));
+    const QString c = add(f, QStringLiteral("C"));
+    const QString g = add(QStringLiteral("0"), QStringLiteral("G"));
+    const QString d = add(g, QStringLiteral("D"));
+    session();
+    expand(g);
+    ASSERT_TRUE(panel->moveItem(item(f), item(g)));
+    EXPECT_EQ(parentOf(f), g);
+    EXPECT_EQ(GetChildName(db(), c), QStringLiteral("/G/F/C/"));
+    EXPECT_TRUE(childIds(item(g)).contains(f));
+    answer({true, true});
+    ASSERT_TRUE(panel->deleteItem(item(f)));
+    EXPECT_EQ(state(QStringLiteral("info"), c), QStringLiteral("Y"));
+    list->fill(g);
+    list->setCurrentItem(list->rowFor(d));
+    answer({true});
+    list->deleteRows();
+    EXPECT_EQ(state(QStringLiteral("info"), d), QStringLiteral("Y"));
+    list->fill(QStringLiteral("-1"));
+    for (const QString& id : {f, c, d})
+        list->rowFor(id)->setSelected(true);
+    answer({true});
+    list->restoreRows();
+    for (const QString& id : {f, c, d})
+        EXPECT_EQ(state(QStringLiteral("info"), id), QStringLiteral("N"));
+    EXPECT_TRUE(childIds(item(g)).contains(f) && childIds(item(g)).contains(d));
+    EXPECT_EQ(TvMain::itemImage(tv()->binItem()), int(ImgBinEmpty));
 }
 
 TEST_P(TreeUi, ReadMarkTimerMarksTheOpenNode) {

@@ -260,8 +260,6 @@ void TFileList::deleteRows() {
     } else if (!Ask().confirm(this, GetString(40321))) {
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    setUpdatesEnabled(false);
     const bool bin = binShown();
     // Rows another user changed meanwhile are left alone: only nodes still live (in the bin) are
     // deleted (purged).
@@ -269,45 +267,43 @@ void TFileList::deleteRows() {
     if (bin)
         for (const FileListRow& r : ListBinNodes(*db_))
             inBin.insert(r.id);
-    QList<qint64> batch;
+    QList<qint64> folders, batch;
     QList<QTreeWidgetItem*> done;
-    bool failed = false, vanished = false;
+    bool vanished = false;
+    int touched = 0;
     for (qsizetype i = rows.size() - 1; i >= 0; --i) {
         QTreeWidgetItem* row = rows[i];
         const qint64 id = rowId(row).toLongLong();
         if (id <= 0) continue;
-        const bool current = bin ? inBin.contains(id) : IsLiveNode(*db_, QString::number(id));
-        if (!current) {
+        done << row;
+        if (!(bin ? inBin.contains(id) : IsLiveNode(*db_, QString::number(id)))) {
             vanished = true;
-            done << row;
             continue;
         }
+        // A folder takes its subtree along.
         if (!bin && row->data(0, RoleImage).toInt() == ImgFolder) {
-            // A folder takes its subtree along at once.
-            if (MoveNodeToBin(*db_, QString::number(id), true))
-                done << row;
-            else
-                failed = true;
+            folders << id;
+            touched += CountSubtree(*db_, QString::number(id)) + 1;
         } else {
             batch << id;
+            ++touched;
         }
     }
-    if (!batch.isEmpty()) {
-        const bool ok = bin ? PurgeNodes(*db_, batch) : MoveNodesToBin(*db_, batch);
-        if (ok) {
-            for (QTreeWidgetItem* row : rows)
-                if (batch.contains(rowId(row).toLongLong())) done << row;
-        } else {
-            failed = true;
-        }
-    }
-    qDeleteAll(done);
-    setUpdatesEnabled(true);
-    QApplication::restoreOverrideCursor();
-    if (failed)
+    const auto op = [&](Database& d) {
+        for (qint64 f : folders)
+            if (!MoveNodeToBin(d, QString::number(f), true)) return false;
+        if (batch.isEmpty()) return true;
+        return bin ? PurgeNodes(d, batch) : MoveNodesToBin(d, batch);
+    };
+    const bool ok = panel_ ? panel_->runStore(GetString(41050), touched, op) : op(*db_);
+    if (ok) {
+        qDeleteAll(done);
+    } else {
+        // Show what the store holds after the failure.
         Ask().inform(this, db_->lastError());
-    else if (vanished)
-        Ask().inform(this, GetString(40308));
+        fill(shownId_);
+    }
+    if (ok && vanished) Ask().inform(this, GetString(40308));
     afterRowsChanged(topLevelItemCount());
     if (panel_) panel_->recomputeStates();
 }
@@ -336,7 +332,10 @@ void TFileList::restoreRows() {
         else
             vanished = true;
     }
-    bool ok = ids.isEmpty() || RestoreNodes(*db_, ids);
+    const auto op = [&](Database& d) { return RestoreNodes(d, ids); };
+    QApplication::restoreOverrideCursor();
+    const bool ok = ids.isEmpty() || (panel_ ? panel_->runStore(GetString(41045), int(ids.size()), op) : op(*db_));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     if (ok && !ids.isEmpty()) {
         const QList<qint64> top = RestoreParents(*db_, ids);
         if (panel_) panel_->nodesRestored(ids, top);

@@ -3,14 +3,17 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QEventLoop>
 #include <QMenu>
 #include <QProgressDialog>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include "platform/Database.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
 #include "shell/ui/TFrmBaseProperty.h"
+#include "shell/ui/TFrmWait.h"
 #include "store/Nodes.h"
 #include "store/RecycleBin.h"
 #include "store/Users.h"
@@ -305,6 +308,57 @@ void TTreePanel::closeSession() {
     recomputeStates();
 }
 
+// --- Long store changes -------------------------------------------------------------------------
+
+namespace {
+int longRows = 1000;
+}
+
+int TTreePanel::longOperationRows() {
+    return longRows;
+}
+
+void TTreePanel::setLongOperationRows(int rows) {
+    longRows = rows;
+}
+
+bool TTreePanel::runStore(const QString& text, int rows, const std::function<bool(Database&)>& op) {
+    if (!db_) return false;
+    if (rows < longRows) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool ok = op(*db_);
+        QApplication::restoreOverrideCursor();
+        return ok;
+    }
+    // The change is one transaction on its own connection: the main connection stays idle meanwhile,
+    // and the modal wait window keeps the user from starting anything else.
+    TFrmWait wait(this);
+    wait.setText(text);
+    wait.setWindowModality(Qt::ApplicationModal);
+    wait.show();
+    const QString conn = db_->connectionString();
+    bool ok = false;
+    QString error;
+    QEventLoop loop;
+    QThread* worker = QThread::create([&] {
+        Database own;
+        if (!own.open(conn)) {
+            error = own.lastError();
+            return;
+        }
+        ok = op(own);
+        if (!ok) error = own.lastError();
+    });
+    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    wait.close();
+    if (!ok) db_->setError(error);
+    return ok;
+}
+
 // --- Opening -------------------------------------------------------------------------------------
 
 bool TTreePanel::openNode(const QString& id, const QString& url, bool fromHistory) {
@@ -423,12 +477,16 @@ bool TTreePanel::moveNode(const QString& id, QTreeWidgetItem* item, QTreeWidgetI
         Ask().inform(this, GetString(40314));
         return false;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int sort = MoveNode(*db_, targetId, id);
-    QApplication::restoreOverrideCursor();
+    int sort = 0;
+    db_->setError(QString());
+    runStore(GetString(41045), CountSubtree(*db_, id) + 1, [&](Database& db) {
+        sort = MoveNode(db, targetId, id);
+        return sort != 0;
+    });
     QTreeWidgetItem* oldParent = item ? item->parent() : tv_->findItem(parentId);
     if (sort == 0) {
-        Ask().inform(this, db_->lastError().isEmpty() ? GetString(40314) : db_->lastError());
+        // Without a database error the store refused the target (it came to lie below the node).
+        Ask().inform(this, db_->lastError().isEmpty() ? GetString(41046) : db_->lastError());
         if (oldParent) tv_->reloadChildren(oldParent);
         return false;
     }
@@ -515,11 +573,10 @@ bool TTreePanel::deleteItem(QTreeWidgetItem* item) {
     const bool children = item->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator || item->childCount() > 0;
     if (children && !Ask().confirm(this, GetString(40312))) return false;
     if (!ensureLive(id, item)) return false;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     // The live subtree always goes with the node, even when another user gave it children meanwhile:
     // no live node may stay below one in the bin.
-    const bool ok = MoveNodeToBin(*db_, id, true);
-    QApplication::restoreOverrideCursor();
+    const bool ok = runStore(GetString(41050), CountSubtree(*db_, id) + 1,
+                             [&](Database& db) { return MoveNodeToBin(db, id, true); });
     if (!ok) {
         Ask().inform(this, db_->lastError());
         return false;

@@ -71,6 +71,13 @@ public:
     void recomputeStates();
     bool fileListActive() const;
 
+    // Runs a store change. One that touches at least longOperationRows() nodes runs on a thread of its
+    // own with a connection of its own while the wait window shows text, so the window keeps painting;
+    // a smaller one runs here under the wait cursor. A failure's database text is left in database().
+    bool runStore(const QString& text, int rows, const std::function<bool(Database&)>& op);
+    static int longOperationRows();
+    static void setLongOperationRows(int rows);
+
 public slots:
     // Session hooks.
     void openSession(Database* db, const QString& knowledgeBaseName);
