@@ -64,18 +64,44 @@ QIcon glyphIcon(const QString& glyph, const QStyle* style) {
         };
         return style->standardIcon(std.value(glyph.mid(4), QStyle::SP_CustomBase));
     }
-    // A short text drawn as the button's picture.
     QPixmap pm(48, 48);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(0x1F, 0x3A, 0x70);
+    if (glyph.startsWith(QStringLiteral("draw:"))) {
+        // Small pictures that common fonts lack.
+        p.setPen(QPen(ink, 3));
+        p.setBrush(Qt::white);
+        const QString what = glyph.mid(5);
+        if (what == QStringLiteral("copy")) {
+            p.drawRect(8, 6, 22, 28);
+            p.drawRect(18, 14, 22, 28);
+        } else if (what == QStringLiteral("paste")) {
+            p.drawRect(9, 9, 30, 33);
+            p.setBrush(ink);
+            p.drawRect(17, 5, 14, 8);
+        } else if (what == QStringLiteral("print")) {
+            p.drawRect(13, 5, 22, 14);
+            p.setBrush(QColor(0xC8, 0xD6, 0xEE));
+            p.drawRoundedRect(5, 18, 38, 16, 3, 3);
+            p.setBrush(Qt::white);
+            p.drawRect(13, 28, 22, 14);
+        } else if (what == QStringLiteral("detail")) {
+            p.drawRect(6, 8, 36, 32);
+            p.setBrush(ink);
+            p.drawRect(6, 8, 36, 10);
+        }
+        return QIcon(pm);
+    }
+    // A short text drawn as the button's picture.
     QFont f = QApplication::font();
     f.setBold(true);
     f.setPixelSize(glyph.size() > 1 ? 26 : 34);
     if (glyph == QStringLiteral("I")) f.setItalic(true);
     if (glyph == QStringLiteral("U")) f.setUnderline(true);
     p.setFont(f);
-    p.setPen(QColor(0x1F, 0x3A, 0x70));
+    p.setPen(ink);
     p.drawText(pm.rect(), Qt::AlignCenter, glyph);
     return QIcon(pm);
 }
@@ -724,7 +750,13 @@ void TFrmMain::restoreLayout() {
 }
 
 void TFrmMain::showWelcome() {
-    if (!welcome_) welcome_ = new TFrmWelcome(this);
+    if (!welcome_) {
+        welcome_ = new TFrmWelcome(this);
+        connect(welcome_, &TFrmWelcome::linkActivated, this, [this](int tag) {
+            if (tag == 3 && sessionOpen_) TfrmUserSet::run(this, database());
+            emit welcomeLinkActivated(tag);
+        });
+    }
     welcome_->show();
     welcome_->raise();
 }

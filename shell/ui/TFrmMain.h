@@ -103,6 +103,9 @@ signals:
     // The close request was answered Yes: stop workers and wait for them before the settings are saved.
     void shuttingDown();
     void startPageLoaded(bool ok);
+    // A link of the welcome window: 0 "How to use" (help), 2 mail settings, 3 system settings (the
+    // frame opens the user settings itself).
+    void welcomeLinkActivated(int tag);
 
 protected:
     void showEvent(QShowEvent* e) override;

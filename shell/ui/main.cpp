@@ -145,6 +145,9 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             const bool good = pageOk && window.isVisible() && window.sessionOpen();
             if (parser.isSet(shot)) {
+                // A picture for the documentation: a common desktop size rather than the virtual screen's.
+                window.showNormal();
+                window.resize(1180, 740);
                 // Give the page a moment to paint before taking the picture.
                 QTimer::singleShot(800, &app, [&, good] {
                     window.grab().save(parser.value(shot));
