@@ -25,6 +25,7 @@
 #include "editor/ui/DocumentBinding.h"
 #include "editor/ui/TDocumentPane.h"
 #include "editor/ui/TDocumentSettingsPanel.h"
+#include "editor/ui/TFrmDocProperty.h"
 #include "editor/ui/TFrmFileDownLoad.h"
 #include "editor/ui/TZelNSHandler.h"
 #include "platform/Paths.h"
@@ -42,6 +43,7 @@
 #include "tree/ui/TvMain.h"
 #include <QCheckBox>
 #include <QComboBox>
+#include <QPushButton>
 #include <QSpinBox>
 
 namespace zel::test {
@@ -208,7 +210,7 @@ TEST_P(EditorUi, EditNormalAndSourceStayInStepWithoutTouchingTheStore) {
 TEST_P(EditorUi, StoredPagesRunNoScriptsAndReachNoNetwork) {
     CountingServer server;
     ASSERT_TRUE(server.isListening());
-    const QString page = QStringLiteral("<html><head><meta http-equiv=\"refresh\" content=\"0;url=%1\"></head><body>"
+    const QString page = QStringLiteral("<html><head><meta http-equiv=\"refresh\" content=\"1;url=%1\"></head><body>"
                                         "<p id=\"t\">untouched</p><img src=\"%2\"><iframe src=\"%3\"></iframe>"
                                         "<script>document.getElementById('t').textContent='script ran';</script>"
                                         "<img src=\"x\" onerror=\"document.title='handler ran'\"></body></html>")
@@ -222,6 +224,16 @@ TEST_P(EditorUi, StoredPagesRunNoScriptsAndReachNoNetwork) {
     EXPECT_NE(viewer->title(), QStringLiteral("handler ran"));
     EXPECT_EQ(pane->state().nodeId, notes);
     EXPECT_TRUE(DecodeLinkUrl(viewer->url().toString()).startsWith(QStringLiteral("link://document/Work/My Notes")));
+    // A page that refreshes to a local file stays where it is too.
+    ASSERT_TRUE(WriteDocumentText(
+        db(), other,
+        QStringLiteral("<html><head><meta http-equiv=\"refresh\" content=\"0;url=file:///etc/hostname\">"
+                       "</head><body>stays</body></html>")));
+    open(other);
+    waitFor([] { return false; }, 1500);
+    EXPECT_EQ(text(viewer).trimmed(), QStringLiteral("stays"));
+    EXPECT_EQ(viewer->url().scheme(), QStringLiteral("link"));
+    open(notes);
     // The same in the editor.
     toTab(TabEdit, true);
     waitFor([] { return false; }, 500);
@@ -399,6 +411,20 @@ TEST_P(EditorUi, DocumentSettingsAreReadWithoutChangeAndWrittenIntoTheDocument) 
     EXPECT_TRUE(saved.contains(QStringLiteral("link=\"#123456\"")));
     EXPECT_FALSE(saved.contains(QStringLiteral("leftmargin")));
     EXPECT_TRUE(saved.contains(QStringLiteral("charset=windows-1252")));
+
+    // "Document Property": White background through the dialog's OK.
+    DocAsk().exec = [](QDialog* d) {
+        auto* dialog = qobject_cast<TFrmDocProperty*>(d);
+        if (!dialog) return false;
+        EXPECT_EQ(dialog->panel()->colour(1)->currentText(), ColourName(13)) << "the dialog shows the document";
+        dialog->panel()->colour(0)->setCurrentIndex(16);
+        dialog->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+        return true;
+    };
+    pane->documentProperty();
+    EXPECT_TRUE(pane->modified());
+    ASSERT_TRUE(pane->saveDocument());
+    EXPECT_TRUE(stored(notes).contains(QStringLiteral("bgcolor=\"#FFFFFF\"")));
 }
 
 ZEL_INSTANTIATE_DB_TEST(EditorUi);

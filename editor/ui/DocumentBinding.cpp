@@ -43,6 +43,12 @@ TDocumentPane* AttachDocuments(TFrmMain& frame, TTreePanel& tree) {
     QObject::connect(&frame, &TFrmMain::sessionOpened, settings,
                      [settings](Database& db, const QString&) { settings->setDatabase(&db); });
     QObject::connect(&frame, &TFrmMain::sessionClosing, settings, [settings] { settings->setDatabase(nullptr); });
+    if (QAction* property = frame.command(QStringLiteral("btnDocProperty"))) {
+        QObject::connect(property, &QAction::triggered, pane, [pane] { pane->documentProperty(); });
+        property->setEnabled(frame.documentTabs()->currentIndex() == TabEdit);
+        QObject::connect(frame.documentTabs(), &QTabWidget::currentChanged, property,
+                         [property](int tab) { property->setEnabled(tab == TabEdit); });
+    }
     if (QAction* all = frame.command(QStringLiteral("btnDownAll"))) {
         QObject::connect(all, &QAction::triggered, pane, [pane] { pane->downloadAllPictures(); });
         all->setEnabled(frame.documentTabs()->currentIndex() == TabEdit);

@@ -30,6 +30,7 @@
 
 #include "editor/LinkUrl.h"
 #include "editor/PictureCapture.h"
+#include "editor/ui/TFrmDocProperty.h"
 #include "editor/ui/TFrmFileDownLoad.h"
 #include "editor/ui/TZelNSHandler.h"
 #include "platform/Database.h"
@@ -68,9 +69,7 @@ public:
         if (scheme == QStringLiteral("link") || scheme == QStringLiteral("data") || scheme == QStringLiteral("blob") ||
             scheme == QStringLiteral("about") || scheme == QStringLiteral("qrc"))
             return;
-        if (scheme == QStringLiteral("file") &&
-            (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeImage ||
-             info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame))
+        if (scheme == QStringLiteral("file") && info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeImage)
             return;
         info.block(true);
     }
@@ -114,6 +113,13 @@ void preparePage(QWebEnginePage* page, QObject* bridge) {
     script.setInjectionPoint(QWebEngineScript::DocumentReady);
     script.setRunsOnSubFrames(false);
     page->scripts().insert(script);
+}
+
+DocumentSettings settingsFrom(const QVariant& v) {
+    const QVariantMap m = v.toMap();
+    auto get = [&m](const char* k) { return m.value(QString::fromLatin1(k)).toString(); };
+    return {get("background"), get("bgColor"),   get("text"),       get("link"),   get("alink"),
+            get("vlink"),      get("topMargin"), get("leftMargin"), get("charset")};
 }
 
 // A string as a script literal.
@@ -190,9 +196,11 @@ TDocumentPane::TDocumentPane(QTabWidget* tabs, QWebEngineView* viewer, QWidget* 
                 }
                 return;
             }
+            // Only the current document, and pages the program writes itself, load without a click.
             const QString scheme = r.url().scheme().toLower();
-            if (scheme == QStringLiteral("link") && !sameDocument(url, st_.url)) r.reject();
-            if (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) r.reject();
+            const bool own = scheme == QStringLiteral("data") || scheme == QStringLiteral("about") ||
+                             scheme == QStringLiteral("qrc");
+            if (!own && !(scheme == QStringLiteral("link") && sameDocument(url, st_.url))) r.reject();
         });
         connect(page, &QWebEnginePage::loadFinished, this, [this, page](bool ok) { onLoaded(page, ok); });
     }
@@ -314,13 +322,7 @@ void TDocumentPane::onLoaded(QWebEnginePage* page, bool ok) {
                         QWebEngineScript::ApplicationWorld,
                         [this, ok, inEditor, guard = QPointer<TDocumentPane>(this)](const QVariant& v) {
                             if (!guard) return;
-                            if (inEditor) {
-                                const QVariantMap m = v.toMap();
-                                auto get = [&m](const char* k) { return m.value(QString::fromLatin1(k)).toString(); };
-                                emit settingsRead({get("background"), get("bgColor"), get("text"), get("link"),
-                                                   get("alink"), get("vlink"), get("topMargin"), get("leftMargin"),
-                                                   get("charset")});
-                            }
+                            if (inEditor) emit settingsRead(settingsFrom(v));
                             emit documentLoaded(ok);
                         });
 }
@@ -383,9 +385,6 @@ void TDocumentPane::modifiedByEditor() {
 void TDocumentPane::markModified(bool on) {
     const bool was = st_.modified;
     st_.modified = on;
-    if (on) {
-        st_.viewerStale = tabs_->currentIndex() != TabNormal || st_.viewerStale;
-    }
     if (save_) save_->setEnabled(on);
     if (was != on) emit modifiedChanged(on);
 }
@@ -436,6 +435,17 @@ bool TDocumentPane::downloadAllPictures() {
     ApplyDocumentEvent(st_, DocumentEvent::Modified);
     markModified(true);
     return true;
+}
+
+DocumentSettings TDocumentPane::currentSettings() {
+    return settingsFrom(run(editor_->page(), QStringLiteral("zel.settings()")));
+}
+
+void TDocumentPane::documentProperty() {
+    if (!db_ || st_.nodeId.toLongLong() <= 0 || tabs_->currentIndex() != TabEdit) return;
+    TFrmDocProperty dialog(db_, currentSettings(), tabs_->window());
+    connect(&dialog, &TFrmDocProperty::applied, this, &TDocumentPane::applySettings);
+    DocAsk().exec(&dialog);
 }
 
 void TDocumentPane::applySettings(const DocumentSettings& s) {

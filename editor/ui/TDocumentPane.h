@@ -72,6 +72,10 @@ public:
     void markModified(bool on);
     // "Download all Picture": every file and web picture of the editor's document, stored ones included.
     bool downloadAllPictures();
+    // The editor's document settings as they are now.
+    DocumentSettings currentSettings();
+    // "Document Property": the dialog over the editor's document.
+    void documentProperty();
     // Writes document settings into the editor's document; marks it modified.
     void applySettings(const DocumentSettings& s);
     // Runs a script in the program's own world of a view and waits for its result.
