@@ -11,12 +11,23 @@ QString AttrEscape(const QString& value) {
     out.reserve(value.size());
     for (QChar c : value) {
         switch (c.unicode()) {
-        case u'&': out += QStringLiteral("&amp;"); break;
-        case u'"': out += QStringLiteral("&quot;"); break;
-        case u'\'': out += QStringLiteral("&#39;"); break;
-        case u'<': out += QStringLiteral("&lt;"); break;
-        case u'>': out += QStringLiteral("&gt;"); break;
-        default: out += c;
+        case u'&':
+            out += QStringLiteral("&amp;");
+            break;
+        case u'"':
+            out += QStringLiteral("&quot;");
+            break;
+        case u'\'':
+            out += QStringLiteral("&#39;");
+            break;
+        case u'<':
+            out += QStringLiteral("&lt;");
+            break;
+        case u'>':
+            out += QStringLiteral("&gt;");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -24,8 +35,7 @@ QString AttrEscape(const QString& value) {
 
 QString DateTimeHtml(const QDateTime& now) {
     return QStringLiteral("<p><i><font size=\"4\"><b><font color=\"#000080\">&lt;") +
-           now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-           QStringLiteral("&gt;</font></b></font></i></p>");
+           now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("&gt;</font></b></font></i></p>");
 }
 
 QString LetterSpacingOpenTag(int delta) {
@@ -59,8 +69,8 @@ QString LinkHtml(const QString& href, const QString& html, const QString& keptNa
 }
 
 QStringList ImageAlignValues() {
-    return {QStringLiteral("default"),  QStringLiteral("left"),      QStringLiteral("right"),
-            QStringLiteral("top"),      QStringLiteral("texttop"),   QStringLiteral("middle"),
+    return {QStringLiteral("default"),   QStringLiteral("left"),     QStringLiteral("right"),
+            QStringLiteral("top"),       QStringLiteral("texttop"),  QStringLiteral("middle"),
             QStringLiteral("absmiddle"), QStringLiteral("baseline"), QStringLiteral("bottom"),
             QStringLiteral("absbottom"), QStringLiteral("center")};
 }
@@ -68,7 +78,8 @@ QStringList ImageAlignValues() {
 QString ImageHtml(const ImageFields& f) {
     QString out = QStringLiteral("<img src=\"") + AttrEscape(f.src) + QStringLiteral("\" ");
     // The alternative text is quoted: unquoted, a space would end it and the rest become attributes.
-    if (!f.alt.trimmed().isEmpty()) out += QStringLiteral("alt=\"") + AttrEscape(f.alt.trimmed()) + QStringLiteral("\" ");
+    if (!f.alt.trimmed().isEmpty())
+        out += QStringLiteral("alt=\"") + AttrEscape(f.alt.trimmed()) + QStringLiteral("\" ");
     if (!f.align.isEmpty() && f.align != QLatin1String("default"))
         out += QStringLiteral("align=") + AttrEscape(f.align) + u' ';
     out += QStringLiteral("border=%1 ").arg(f.border);

@@ -36,17 +36,17 @@ public:
 
     void insertDateTime();
     void insertLine();
-    void growFont(int delta);         // "Grow/Sink Font 1pt"
-    void fontSpace(int delta);        // "Grow/Sink Font Space"
+    void growFont(int delta);  // "Grow/Sink Font 1pt"
+    void fontSpace(int delta); // "Grow/Sink Font Space"
     void setToCaption();
-    void zoom(int tag);               // 0 "Most" ... 4 "least"
-    void print(int kind);             // 0 print, 1 preview, 2 page setup
+    void zoom(int tag);   // 0 "Most" ... 4 "least"
+    void print(int kind); // 0 print, 1 preview, 2 page setup
     void fontDialog();
-    void colour(bool background);     // "Font Color" / "HighLight Color" with the current colour
+    void colour(bool background); // "Font Color" / "HighLight Color" with the current colour
     void setCurrentColour(bool background, const QColor& c);
     QColor currentColour(bool background) const { return background ? back_ : fore_; }
     void picture();
-    void anchor(bool link);           // "Bookmark" (false) or "Anchor..." (true)
+    void anchor(bool link); // "Bookmark" (false) or "Anchor..." (true)
 
     QComboBox* fontBox() const;
     QComboBox* sizeBox() const { return sizeBox_; }
@@ -88,6 +88,7 @@ private:
     QColor fore_{0, 0, 255}, back_{255, 255, 0};
     QString lastFontSize_;
     bool updating_ = false;
+    bool sessionOpen_ = false;
 };
 
 // Puts the editing commands into the main window (after AttachDocuments).

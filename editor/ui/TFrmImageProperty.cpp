@@ -74,8 +74,8 @@ TFrmImageProperty::TFrmImageProperty(QWidget* parent) : QDialog(parent) {
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(choose, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, GetString(40441), edtSrc_->text(),
-                                                          QStringLiteral("*.png *.jpg *.jpeg *.gif *.bmp *.svg *.webp"));
+        const QString file = QFileDialog::getOpenFileName(
+            this, GetString(40441), edtSrc_->text(), QStringLiteral("*.png *.jpg *.jpeg *.gif *.bmp *.svg *.webp"));
         if (!file.isEmpty()) edtSrc_->setText(file);
     });
     setFields({});

@@ -1,4 +1,5 @@
 #include "editor/ui/DocumentBinding.h"
+#include "editor/ui/TEditCommands.h"
 #include "editor/ui/TZelNSHandler.h"
 #include "platform/Paths.h"
 #include "shell/Resources.h"
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
 
     zel::TFrmMain window;
     zel::TTreePanel* tree = zel::AttachKnowledgeTree(window, false);
-    zel::AttachDocuments(window, *tree);
+    zel::TDocumentPane* pane = zel::AttachDocuments(window, *tree);
+    zel::AttachEditCommands(window, pane, tree);
     QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
     splash.close();
     window.showAtStart();
