@@ -73,8 +73,8 @@ const TagCommand kTags[] = {
     {3, "Paste", QWebEnginePage::Paste},
     {4, "Delete", QWebEnginePage::NoWebAction},
     {5, "SelectAll", QWebEnginePage::SelectAll},
-    {6, "Undo", QWebEnginePage::Undo},
-    {7, "Redo", QWebEnginePage::Redo},
+    {6, "Undo", QWebEnginePage::NoWebAction},
+    {7, "Redo", QWebEnginePage::NoWebAction},
     {12, "Bold", QWebEnginePage::NoWebAction},
     {13, "Italic", QWebEnginePage::NoWebAction},
     {14, "Underline", QWebEnginePage::NoWebAction},
@@ -133,8 +133,10 @@ TEditCommands::TEditCommands(TFrmMain& frame, TDocumentPane* pane, TTreePanel* t
     on(u"btnPrintSetup", [this] { print(2); });
     on(u"btnIndexHtm", [] { DocAsk().openExternal(QUrl(QString::fromLatin1(kHomePage))); });
     const char16_t* zooms[] = {u"btnMost", u"btnbiggish", u"btnmiddling", u"btnLess", u"btnleast"};
-    for (int tag = 0; tag < 5; ++tag)
+    for (int tag = 0; tag < 5; ++tag) {
         on(zooms[tag], [this, tag] { zoom(tag); });
+        if (QAction* a = cmd(zooms[tag])) a->setEnabled(true);
+    }
     if (QAction* a = cmd(u"btnIndexHtm")) a->setEnabled(true);
     if (QAction* a = cmd(u"btnPrintSetup")) a->setEnabled(true);
 
@@ -760,10 +762,15 @@ void TEditCommands::fillStatus() {
         frame_.statusPanel(3)->clear();
         return;
     }
-    const qint64 bytes =
-        pane_->run(activePage(), QStringLiteral("new Blob([document.documentElement.outerHTML]).size")).toLongLong();
-    frame_.statusPanel(2)->setText(GetString(40243) + QStringLiteral(" : ") + KiloBytes(bytes) + QStringLiteral("KB"));
     frame_.statusPanel(3)->setText(GetString(40206) + u':' + QString::number(CountAttachments(*db, id)));
+    // The size of the page as shown, in UTF-8; read without waiting, the panel fills when it answers.
+    QPointer<QLabel> panel = frame_.statusPanel(2);
+    activePage()->runJavaScript(QStringLiteral("new Blob([document.documentElement.outerHTML]).size"),
+                                QWebEngineScript::ApplicationWorld, [panel](const QVariant& v) {
+                                    if (panel)
+                                        panel->setText(GetString(40243) + QStringLiteral(" : ") +
+                                                       KiloBytes(v.toLongLong()) + QStringLiteral("KB"));
+                                });
 }
 
 TEditCommands* AttachEditCommands(TFrmMain& frame, TDocumentPane* pane, TTreePanel* tree) {

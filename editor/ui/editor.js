@@ -122,7 +122,7 @@
 })();
 
 // Editing commands and the engine's command states. The states go to the program's `commands` object
-// whenever the caret or the selection moves, coalesced to one report per frame.
+// whenever the caret or the selection moves, one report per change, sent once the event that caused it is done.
 (function () {
     var z = window.zel;
     if (!z || z.exec) return;
@@ -185,8 +185,8 @@
         out.cmd.Cut = { s: true, e: on && some };
         out.cmd.Delete = { s: true, e: on && some };
         out.cmd.Paste = { s: true, e: on };
-        out.cmd.CreateBookmark = { s: true, e: on && !!r };
-        out.cmd.CreateLink = { s: true, e: on && !!r };
+        out.cmd.CreateBookmark = { s: true, e: on };
+        out.cmd.CreateLink = { s: true, e: on };
         return out;
     };
     z.report = function () {
@@ -196,7 +196,7 @@
     function schedule() {
         if (pending || !reporter) return;
         pending = true;
-        window.requestAnimationFrame(z.report);
+        Promise.resolve().then(z.report);
     }
     z.channelReady = function (channel) {
         reporter = channel.objects.commands || null;
