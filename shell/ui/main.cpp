@@ -108,6 +108,10 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
     splash.close();
     window.showAtStart();
+    const qint64 shownAt = started.elapsed();
+    qint64 sessionAt = -1;
+    QObject::connect(&window, &zel::TFrmMain::sessionOpened, &app,
+                     [&](zel::Database&, const QString&) { sessionAt = started.elapsed(); });
 
     if (!languageLoaded) {
         // Told once; the built-in English texts stand in for what the file could not give.
@@ -138,9 +142,11 @@ int main(int argc, char** argv) {
                 sessionDone = true;
             }
             if (!pageDone || !sessionDone) return;
-            std::printf("window: %s\nwebview: %s\nknowledge base: %s\nstarted in: %lld ms\n",
+            std::printf("window: %s\nwebview: %s\nknowledge base: %s\nwindow shown: %lld ms\nsession open: %lld "
+                        "ms\nstarted in: %lld ms\n",
                         qPrintable(window.windowTitle()), pageOk ? "loaded" : "failed",
                         qPrintable(window.sessionOpen() ? window.catalogueName() : QStringLiteral("-")),
+                        static_cast<long long>(shownAt), static_cast<long long>(sessionAt),
                         static_cast<long long>(started.elapsed()));
             std::fflush(stdout);
             const bool good = pageOk && window.isVisible() && window.sessionOpen();
