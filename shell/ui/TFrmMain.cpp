@@ -31,6 +31,7 @@
 #include <QFontComboBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSaveFile>
 #include <QSplitter>
@@ -711,6 +712,16 @@ void TFrmMain::ApplyLanguage() {
         status_[i]->setAccessibleName(QStringLiteral("%1 %2").arg(PlainCaption(GetString(40302))).arg(i));
     updateMenusForTab(tabEdit_->currentIndex());
     emit languageChanged();
+}
+
+QWidget* TFrmMain::reportLanguageProblem(const QString& path) {
+    auto* box = new QMessageBox(QMessageBox::Information, GetString(43017),
+                                GetString(40749).replace(QStringLiteral("%s"), path), QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("MessageLanguage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    return box;
 }
 
 void TFrmMain::buildLanguageMenu() {

@@ -89,6 +89,9 @@ public:
     void setConfirmExit(bool on) { confirmExit_ = on; }
 
     void ApplyLanguage();
+    // Tells the user once, without stopping the start, that a language file could not be read
+    // completely; the built-in English texts stand in.
+    QWidget* reportLanguageProblem(const QString& path);
     void changeLanguage(int index);      // index into the language file list
     void applySkin(const QString& path); // "" or "<CancelSkin>" remove the skin
     // Shown to the language and skin menus.

@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPainter>
 #include <QSplashScreen>
 #include <QTimer>
@@ -113,16 +112,7 @@ int main(int argc, char** argv) {
     QObject::connect(&window, &zel::TFrmMain::sessionOpened, &app,
                      [&](zel::Database&, const QString&) { sessionAt = started.elapsed(); });
 
-    if (!languageLoaded) {
-        // Told once; the built-in English texts stand in for what the file could not give.
-        auto* box = new QMessageBox(QMessageBox::Information, zel::GetString(43017),
-                                    zel::GetString(40749).replace(QStringLiteral("%s"), languagePath), QMessageBox::Ok,
-                                    &window);
-        box->setObjectName(QStringLiteral("MessageLanguage"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setModal(false);
-        box->show();
-    }
+    if (!languageLoaded) window.reportLanguageProblem(languagePath);
 
     if (checking) {
         window.setConfirmExit(false);
