@@ -19,6 +19,7 @@
 #include "shell/ui/TFrmUser.h"
 #include "shell/ui/TFrmWelcome.h"
 #include "shell/ui/TfrmPassword.h"
+#include "shell/ui/TfrmUserSet.h"
 #include "store/KnowledgeBase.h"
 #include "store/Nodes.h"
 #include "store/PasswordHash.h"
@@ -40,6 +41,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
@@ -782,6 +784,49 @@ TEST_F(ShellGuiTest, WelcomeWindowTopicsAndItsCheckBox) {
     LoadUserSettings(other, QStringLiteral("admin"));
     EXPECT_FALSE(CurrentUser().showWelcome);
     expectAccessible(&welcome);
+}
+
+TEST_F(ShellGuiTest, UserSettingsAreStoredAndAnnounced) {
+    makeDefaultKnowledgeBase(QString());
+    RuntimeSettings().catalogueName = GetString(40406);
+    RuntimeSettings().userCode = QStringLiteral("admin");
+    ModalDriver driver;
+    driver.onDialog = [&](QWidget* d) {
+        if (auto* login = qobject_cast<TFrmLogin*>(d)) login->btnOKClick();
+    };
+    TFrmMain w;
+    w.setConfirmExit(false);
+    ASSERT_TRUE(w.runLoginDialog());
+    Tinfoproperty doc;
+    doc.caption = QStringLiteral("Start");
+    const QString docId = InsertNode(w.database(), doc, QStringLiteral("0"));
+    int announced = 0;
+    QObject::connect(&w, &TFrmMain::userSettingsChanged, [&] { ++announced; });
+    driver.onDialog = [&](QWidget* d) {
+        auto* set = qobject_cast<TfrmUserSet*>(d);
+        if (!set) return;
+        setText(set, "edtDefaultDocument", QStringLiteral("/start/")); // letter case ignored
+        child<QComboBox>(set, "cbSortType")->setCurrentIndex(3);
+        child<QSpinBox>(set, "spnMarkTime")->setValue(12);
+        child<QCheckBox>(set, "chkAutoMail")->setChecked(false);
+        child<QCheckBox>(set, "chkMailAtLogin")->setChecked(false);
+        expectAccessible(set);
+        set->btnOKClick();
+    };
+    w.command(QStringLiteral("btnUserSet"))->trigger();
+    EXPECT_EQ(announced, 1);
+    EXPECT_TRUE(driver.messages.isEmpty()) << driver.messages.join(u'|').toStdString();
+    Database other;
+    ASSERT_TRUE(other.open(w.database().connectionString()));
+    CurrentUser() = TuserReg{};
+    ASSERT_EQ(LoginCheck(other, QStringLiteral("admin"), QString(), true), LoginStatus::Ok);
+    LoadUserSettings(other, QStringLiteral("admin"));
+    EXPECT_EQ(CurrentUser().defaultDocument, docId);
+    EXPECT_EQ(CurrentUser().sortOrder, 3);
+    EXPECT_EQ(CurrentUser().markTime, 12);
+    EXPECT_EQ(CurrentUser().mailInterval, -1);
+    EXPECT_FALSE(CurrentUser().mailAtLogin);
+    w.close();
 }
 
 TEST_F(ShellGuiTest, ExitAsksFirst) {

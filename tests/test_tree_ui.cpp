@@ -1085,6 +1085,12 @@ TEST_P(TreeInFrame, SessionCommandsAndTheNormalView) {
         settings.close();
     }
 
+    // A sort order saved in the user settings applies at once.
+    CurrentUser().sortOrder = 17;
+    emit frame.userSettingsChanged();
+    EXPECT_EQ(tv->sortNumber(), 17);
+    EXPECT_TRUE(frame.command(QStringLiteral("btnCreateDateDescend"))->isChecked());
+
     emit frame.sessionClosing();
     EXPECT_EQ(tv->topLevelItemCount(), 0);
     EXPECT_FALSE(child->isEnabled());

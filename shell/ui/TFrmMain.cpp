@@ -467,7 +467,7 @@ void TFrmMain::connectCommands() {
         dialog.exec();
     });
     on(u"btnUserSet", [this] {
-        if (sessionOpen_) TfrmUserSet::run(this, database());
+        if (sessionOpen_ && TfrmUserSet::run(this, database())) emit userSettingsChanged();
     });
     on(u"btnshowWelcome", [this] { showWelcome(); });
     on(u"btnAbout", [this] { ShowInformation(this, GetString(40753)); });
@@ -813,7 +813,7 @@ void TFrmMain::showWelcome() {
     if (!welcome_) {
         welcome_ = new TFrmWelcome(this);
         connect(welcome_, &TFrmWelcome::linkActivated, this, [this](int tag) {
-            if (tag == 3 && sessionOpen_) TfrmUserSet::run(this, database());
+            if (tag == 3 && sessionOpen_ && TfrmUserSet::run(this, database())) emit userSettingsChanged();
             emit welcomeLinkActivated(tag);
         });
     }

@@ -112,6 +112,8 @@ signals:
     void sessionClosing();
     void sessionClosed();
     void languageChanged();
+    // The user settings dialog stored new values in CurrentUser(): sort order, mark time, mail timing.
+    void userSettingsChanged();
     // The close request was answered Yes: stop workers and wait for them before the settings are saved.
     void shuttingDown();
     void startPageLoaded(bool ok);

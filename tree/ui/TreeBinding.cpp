@@ -17,10 +17,12 @@
 #include "shell/ui/TFrmMain.h"
 #include "store/Content.h"
 #include "store/Nodes.h"
+#include "store/Users.h"
 #include "tree/ui/TFileList.h"
 #include "tree/ui/TPropertyPanel.h"
 #include "tree/ui/TTreePanel.h"
 #include "tree/ui/TfrmSelectNode.h"
+#include "tree/ui/TvMain.h"
 
 namespace zel {
 
@@ -178,6 +180,11 @@ TTreePanel* AttachKnowledgeTree(TFrmMain& frame, bool showStoredPage) {
                      [&frame](const QString&) { frame.documentTabs()->setCurrentIndex(kFileListTab); });
     QObject::connect(frame.documentTabs(), &QTabWidget::currentChanged, panel, [panel, list](int tab) {
         if (tab == kFileListTab && !panel->currentId().isEmpty()) list->fill(panel->currentId());
+    });
+    // A sort order chosen in the user settings applies at once.
+    QObject::connect(&frame, &TFrmMain::userSettingsChanged, panel, [panel] {
+        if (panel->database() && panel->tree()->sortNumber() != CurrentUser().sortOrder)
+            panel->sortBy(CurrentUser().sortOrder);
     });
     QObject::connect(list, &TFileList::statusText, &frame,
                      [&frame](const QString& t) { frame.statusPanel(3)->setText(t); });
