@@ -1,12 +1,14 @@
 // Builds a knowledge base of about 100,000 nodes and times the store operations on it.
 //
 //   store_bench [--sqlite-dir DIR] [--pg HOST:PORT] [--pg-user USER] [--skip-sqlite] [--quick] [--tiny-documents]
+//   store_bench --build-only FILE     (only builds the knowledge base into FILE and keeps it)
 //
 // Tree: ten top folders with folders five more levels down and documents at level six; one folder
 // with 10,000 documents ("Big"); one folder with ten folders of 1,000 documents ("Heavy"). Documents
 // are mostly 2-10 KB of HTML, a few hundred of 200 KB to 1 MB; every hundredth carries a ".jpg".
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -263,6 +265,22 @@ int main(int argc, char** argv) {
         const qsizetype i = args.indexOf(name);
         return i >= 0 && i + 1 < args.size() ? args[i + 1] : fallback;
     };
+    if (const QString keep = option(QStringLiteral("--build-only"), QString()); !keep.isEmpty()) {
+        // The same knowledge base kept for other benchmarks (start-up).
+        const QFileInfo info(keep);
+        Database db;
+        if (info.exists() || !createSqliteFile(info.absoluteFilePath()) ||
+            !db.open(BuildConnectionString(0, info.absolutePath() + u'/', info.fileName(), QString(), QString())) ||
+            !CreateSchema(db, QStringLiteral("admin"), QString())) {
+            fprintf(stderr, "cannot make %s (it must not exist yet): %s\n", qPrintable(keep),
+                    qPrintable(db.lastError()));
+            return 1;
+        }
+        Bench b{db, makeCorpus(1200000)};
+        const double rate = b.build();
+        printf("built %s: %d nodes, %.0f nodes/s\n", qPrintable(info.absoluteFilePath()), b.inserted, rate);
+        return 0;
+    }
     const QString pg = option(QStringLiteral("--pg"), qEnvironmentVariable("ZEL_TEST_PG"));
     const QString pgUser = option(QStringLiteral("--pg-user"), QStringLiteral("postgres"));
 

@@ -3,6 +3,10 @@
 // shows in a web view. Runs the real widgets (use QT_QPA_PLATFORM=offscreen without a display).
 //
 //   tree_bench [--sqlite-dir DIR] [--pg HOST:PORT] [--pg-user USER] [--skip-sqlite] [--quick]
+//              [--keep FILE.skm] [--kb FILE.skm]
+//
+// --keep builds the SQLite knowledge base into FILE and keeps it; --kb measures an existing one made
+// so (its folder "Big" is found by name) without building.
 //
 // Tree: ten top folders with folders down to level six holding documents, a folder "Big" with
 // 10,000 documents and a folder "Heavy" with ten folders of 1,000 documents. Documents are 2-10 KB
@@ -11,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -139,13 +144,18 @@ void settle(QWidget* w) {
     QApplication::processEvents();
 }
 
-void run(Database& db, const char* name, bool quick) {
+void run(Database& db, const char* name, bool quick, bool build = true) {
     printf("%s\n", name);
     Builder b(db);
     QElapsedTimer t;
     t.start();
-    b.build(quick);
-    printf("  knowledge base: %d nodes built in %.0f s\n", CountLiveNodes(db), ms(t) / 1000);
+    if (build) {
+        b.build(quick);
+        printf("  knowledge base: %d nodes built in %.0f s\n", CountLiveNodes(db), ms(t) / 1000);
+    } else {
+        b.big = FindNodeByName(db, QStringLiteral("/Big"));
+        printf("  knowledge base: %d nodes\n", CountLiveNodes(db));
+    }
     LoadSystemFolders(db);
 
     TTreePanel panel;
@@ -240,13 +250,24 @@ int main(int argc, char** argv) {
     const QString pg = option(QStringLiteral("--pg"), QString());
     const QString pgUser = option(QStringLiteral("--pg-user"), QStringLiteral("postgres"));
 
-    if (!args.contains(QStringLiteral("--skip-sqlite"))) {
+    const QString existing = option(QStringLiteral("--kb"), QString());
+    const QString keep = option(QStringLiteral("--keep"), QString());
+    if (!existing.isEmpty()) {
+        const QFileInfo fi(existing);
+        Database db;
+        if (!db.open(BuildConnectionString(0, fi.absolutePath() + u'/', fi.fileName(), QString(), QString())) ||
+            !UpgradeSchema(db)) {
+            fprintf(stderr, "cannot open %s: %s\n", qPrintable(existing), qPrintable(db.lastError()));
+            return 1;
+        }
+        run(db, "SQLite", quick, false);
+    } else if (!args.contains(QStringLiteral("--skip-sqlite"))) {
         QTemporaryDir tmp(option(QStringLiteral("--sqlite-dir"), QDir::tempPath()) +
                           QStringLiteral("/zel-tree-bench-XXXXXX"));
-        const QString file = tmp.path() + QStringLiteral("/bench.skm");
+        const QFileInfo fi(keep.isEmpty() ? tmp.path() + QStringLiteral("/bench.skm") : keep);
         Database db;
-        if (!createSqliteFile(file) ||
-            !db.open(BuildConnectionString(0, tmp.path() + u'/', QStringLiteral("bench.skm"), QString(), QString())) ||
+        if (!createSqliteFile(fi.absoluteFilePath()) ||
+            !db.open(BuildConnectionString(0, fi.absolutePath() + u'/', fi.fileName(), QString(), QString())) ||
             !CreateSchema(db, QStringLiteral("admin"), QString()) || !UpgradeSchema(db)) {
             fprintf(stderr, "cannot make the SQLite knowledge base: %s\n", qPrintable(db.lastError()));
             return 1;

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <deque>
 #include <memory>
@@ -174,6 +175,9 @@ TEST_P(EditorUi, EditNormalAndSourceStayInStepWithoutTouchingTheStore) {
                                                  "charset=windows-1252\"></head><body><p>first line Café ünï "
                                                  "Ω</p></body></html>")));
     open(notes);
+    // Showing documents leaves nothing on disk: no cache, no cookies, no history files.
+    EXPECT_TRUE(viewer->page()->profile()->isOffTheRecord());
+    EXPECT_TRUE(pane->editor()->page()->profile()->isOffTheRecord());
     EXPECT_EQ(tabs->currentIndex(), int(TabNormal));
     EXPECT_TRUE(text(viewer).contains(QStringLiteral("first line Café ünï Ω")));
 

@@ -23,6 +23,7 @@
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
 #include "shell/ui/TFrmMain.h"
+#include "shell/ui/TfrmUserSet.h"
 #include "store/Catalogue.h"
 #include "store/Content.h"
 #include "store/DocumentUnlocks.h"
@@ -1035,6 +1036,16 @@ TEST_P(TreeInFrame, SessionCommandsAndTheNormalView) {
     EXPECT_TRUE(child->isEnabled());
     EXPECT_TRUE(remove->isEnabled());
 
+    // Property fields on the window's tabs: an edit makes "Save" available, which stores it.
+    auto* keyword = frame.propertyTabs()->findChild<QLineEdit*>(QStringLiteral("edtKeyword"));
+    ASSERT_NE(keyword, nullptr);
+    keyword->setText(QStringLiteral("from the panel"));
+    QAction* save = frame.command(QStringLiteral("btnSave"));
+    ASSERT_NE(save, nullptr);
+    EXPECT_TRUE(save->isEnabled());
+    save->trigger();
+    EXPECT_EQ(ReadNodeProperties(db(), doc)->keywords, QStringLiteral("from the panel"));
+
     // The window's command runs the tree's: "Delete Document" puts the document into the bin.
     remove->trigger();
     EXPECT_EQ(state(QStringLiteral("info"), doc), QStringLiteral("Y"));
@@ -1052,6 +1063,33 @@ TEST_P(TreeInFrame, SessionCommandsAndTheNormalView) {
     frame.command(QStringLiteral("btnCustomAscend"))->trigger();
     EXPECT_EQ(tv->sortNumber(), 6);
     EXPECT_EQ(CurrentUser().sortOrder, 6);
+
+    // The user settings pick the default document with the node chooser.
+    {
+        TfrmUserSet settings(db());
+        settings.show();
+        auto* field = settings.findChild<QLineEdit*>(QStringLiteral("edtDefaultDocument"));
+        ASSERT_NE(field, nullptr);
+        QAction* pick = settings.findChild<QAction*>(QStringLiteral("btnSelectDefaultDocument"));
+        ASSERT_NE(pick, nullptr);
+        Ask().exec = [&](QDialog* d) {
+            auto* chooser = qobject_cast<TfrmSelectNode*>(d);
+            if (!chooser) return false;
+            chooser->tvSelect->setCurrentItem(chooser->findItem(folder));
+            return true;
+        };
+        pick->trigger();
+        EXPECT_EQ(field->text(), QStringLiteral("/Folder/"));
+        ASSERT_TRUE(settings.store());
+        EXPECT_EQ(CurrentUser().defaultDocument, folder);
+        settings.close();
+    }
+
+    // A sort order saved in the user settings applies at once.
+    CurrentUser().sortOrder = 17;
+    emit frame.userSettingsChanged();
+    EXPECT_EQ(tv->sortNumber(), 17);
+    EXPECT_TRUE(frame.command(QStringLiteral("btnCreateDateDescend"))->isChecked());
 
     emit frame.sessionClosing();
     EXPECT_EQ(tv->topLevelItemCount(), 0);

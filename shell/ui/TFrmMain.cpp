@@ -7,6 +7,7 @@
 #include "shell/TcnResourceManager.h"
 #include "shell/ui/Commands.h"
 #include "shell/ui/Messages.h"
+#include "shell/ui/TBookmarkPage.h"
 #include "shell/ui/TFrmDataLink.h"
 #include "shell/ui/TFrmFirstRun.h"
 #include "shell/ui/TFrmLogin.h"
@@ -23,11 +24,14 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontComboBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSaveFile>
 #include <QSplitter>
@@ -172,6 +176,10 @@ QMenu* TFrmMain::menu(const QString& name) const {
     return menus_.value(name);
 }
 
+QComboBox* TFrmMain::formatBox(const QString& name) const {
+    return formatBoxes_.value(name);
+}
+
 QToolBar* TFrmMain::toolBar(int index) const {
     return index >= 0 && index < 3 ? toolBars_[index] : nullptr;
 }
@@ -232,6 +240,9 @@ void TFrmMain::buildPanels() {
         captions_.tab(tabMain_, i, pageIdents[i]);
     }
     indexLayout->addWidget(tabMain_, 1);
+    bookmarks_ = new TBookmarkPage(pages_[2]);
+    pages_[2]->layout()->addWidget(bookmarks_);
+    connect(bookmarks_, &TBookmarkPage::openRequested, this, &TFrmMain::openNodeRequested);
 
     // Document side: title and property panel above the document tabs.
     auto* docSide = new QWidget(splitter_);
@@ -398,6 +409,24 @@ void TFrmMain::buildToolBars() {
     add(toolBars_[0],
         {u"btnOpen", u"btnSave", u"btnPrint", nullptr, u"btnCut", u"btnCopy", u"btnPaste", u"btnUndo", u"btnRedo",
          nullptr, u"btnFind", nullptr, u"btnIndexView", u"btnShowDetail", u"btnEditModal", nullptr, u"btnReceive"});
+    // Font, size and style boxes lead the "Format" bar.
+    const std::pair<const char16_t*, int> boxes[] = {
+        {u"cbFontName", 46105}, {u"cnFontSize", 46106}, {u"btnStyle", 46123}};
+    for (const auto& [name, ident] : boxes) {
+        const QString boxName = QString::fromUtf16(name);
+        QComboBox* box = boxName == QStringLiteral("cbFontName") ? new QFontComboBox(this) : new QComboBox(this);
+        box->setObjectName(boxName);
+        box->setEnabled(false);
+        if (boxName == QStringLiteral("cnFontSize")) {
+            for (int i = 1; i <= 7; ++i)
+                box->addItem(QString::number(i));
+        }
+        box->setMinimumContentsLength(boxName == QStringLiteral("cnFontSize") ? 2 : 10);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        captions_.window(box, ident);
+        toolBars_[1]->addWidget(box);
+        formatBoxes_.insert(boxName, box);
+    }
     add(toolBars_[1],
         {u"btnBold", u"btnItalic", u"btnUnderline", u"btnFontColor", u"btnHightlight", u"btnGrowFont1Pt",
          u"btnShinkFont1Pt", nullptr, u"btnAlignLeft", u"btnCenter", u"btnAlignRight", nullptr, u"btnNumberList",
@@ -438,7 +467,7 @@ void TFrmMain::connectCommands() {
         dialog.exec();
     });
     on(u"btnUserSet", [this] {
-        if (sessionOpen_) TfrmUserSet::run(this, database());
+        if (sessionOpen_ && TfrmUserSet::run(this, database())) emit userSettingsChanged();
     });
     on(u"btnshowWelcome", [this] { showWelcome(); });
     on(u"btnAbout", [this] { ShowInformation(this, GetString(40753)); });
@@ -534,12 +563,20 @@ bool TFrmMain::OpenSession(const QString& catalogueName) {
         wait.setText(GetString(41347));
         tabEdit_->setCurrentIndex(RuntimeSettings().editMode ? 1 : 0);
         status_[4]->setText(GetString(40306) + u':' + CurrentUser().name);
+        bookmarks_->setDatabase(&db);
         ok = true;
     }();
     updateSessionCommands();
     wait.close();
     QApplication::restoreOverrideCursor();
     return ok;
+}
+
+void TFrmMain::setCurrentNode(const QString& id, const QString& caption) {
+    currentCaption_ = caption;
+    lblTitle_->setText(QStringLiteral("  ") + caption);
+    lblTitle_->setAccessibleName(caption);
+    bookmarks_->setCurrentNode(id, caption);
 }
 
 void TFrmMain::CloseSession() {
@@ -549,6 +586,9 @@ void TFrmMain::CloseSession() {
     treeCaption_->setText(GetString(40307));
     database().close();
     viewer_->setUrl(QUrl(QStringLiteral("about:blank")));
+    bookmarks_->setDatabase(nullptr);
+    currentCaption_.clear();
+    lblTitle_->setText(QStringLiteral("  ") + GetString(40339));
     status_[4]->clear();
     updateSessionCommands();
     emit sessionClosed();
@@ -619,6 +659,13 @@ void TFrmMain::loginAtStart() {
 bool TFrmMain::runLoginDialog() {
     TFrmLogin login(this);
     if (login.exec() != QDialog::Accepted) return false;
+    // The login has switched the main connection: the previous session ends here.
+    if (sessionOpen_) {
+        emit sessionClosing();
+        sessionOpen_ = false;
+        bookmarks_->setDatabase(nullptr);
+        emit sessionClosed();
+    }
     return OpenSession(login.catalogueName());
 }
 
@@ -649,10 +696,13 @@ void TFrmMain::ApplyLanguage() {
     }
     SetMainWindowFont(font());
     captions_.apply();
+    bookmarks_->captions().apply();
     status_[4]->setText(sessionOpen_ ? GetString(40306) + u':' + CurrentUser().name : QString());
     if (!sessionOpen_) treeCaption_->setText(GetString(40307));
-    lblTitle_->setText(QStringLiteral("  ") + GetString(40339));
-    lblTitle_->setAccessibleName(PlainCaption(GetString(40339)));
+    // The panel's caption until a node is opened, then the node's.
+    const QString titleText = currentCaption_.isEmpty() ? GetString(40339) : currentCaption_;
+    lblTitle_->setText(QStringLiteral("  ") + titleText);
+    lblTitle_->setAccessibleName(PlainCaption(titleText));
     if (status_[0]->text().isEmpty() || !sessionOpen_) status_[0]->setText(GetString(40302));
     tabMain_->setAccessibleName(PlainCaption(GetString(40201)));
     tabEdit_->setAccessibleName(PlainCaption(GetString(40204)));
@@ -662,6 +712,16 @@ void TFrmMain::ApplyLanguage() {
         status_[i]->setAccessibleName(QStringLiteral("%1 %2").arg(PlainCaption(GetString(40302))).arg(i));
     updateMenusForTab(tabEdit_->currentIndex());
     emit languageChanged();
+}
+
+QWidget* TFrmMain::reportLanguageProblem(const QString& path) {
+    auto* box = new QMessageBox(QMessageBox::Information, GetString(43017),
+                                GetString(40749).replace(QStringLiteral("%s"), path), QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("MessageLanguage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    return box;
 }
 
 void TFrmMain::buildLanguageMenu() {
@@ -753,7 +813,7 @@ void TFrmMain::showWelcome() {
     if (!welcome_) {
         welcome_ = new TFrmWelcome(this);
         connect(welcome_, &TFrmWelcome::linkActivated, this, [this](int tag) {
-            if (tag == 3 && sessionOpen_) TfrmUserSet::run(this, database());
+            if (tag == 3 && sessionOpen_ && TfrmUserSet::run(this, database())) emit userSettingsChanged();
             emit welcomeLinkActivated(tag);
         });
     }

@@ -8,6 +8,7 @@
 
 class QAction;
 class QActionGroup;
+class QComboBox;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -18,6 +19,7 @@ class QWebEngineView;
 namespace zel {
 
 class Database;
+class TBookmarkPage;
 class TFrmWelcome;
 
 // The main window: a thin frame of panels, tabs, menus and tool bars. Subsystems fill the container
@@ -37,6 +39,9 @@ public:
     QMenu* menu(const QString& name) const;
     // 0 "Normal", 1 "Format", 2 "Navigate".
     QToolBar* toolBar(int index) const;
+    // The boxes of the "Format" tool bar: "cbFontName", "cnFontSize" (sizes 1 to 7), "btnStyle"; disabled
+    // until the editor fills and connects them.
+    QComboBox* formatBox(const QString& name) const;
 
     // Index panel: the tab set and its three pages (0 "Content", 1 "Search", 2 "Index"). The pages are
     // empty containers with a vertical layout; the tree, search and bookmark widgets go into them.
@@ -44,6 +49,10 @@ public:
     QWidget* contentPage() const { return pages_[0]; }
     QWidget* searchPage() const { return pages_[1]; }
     QWidget* bookmarkPage() const { return pages_[2]; }
+    // The bookmark page that fills bookmarkPage().
+    TBookmarkPage* bookmarks() const { return bookmarks_; }
+    // A node was opened: the title label and the bookmark page's current topic show its caption.
+    void setCurrentNode(const QString& id, const QString& caption);
     // The caption above the tree: " " + the knowledge base's name, or "knowledge base isn't open".
     QLabel* treeCaption() const { return treeCaption_; }
 
@@ -80,6 +89,9 @@ public:
     void setConfirmExit(bool on) { confirmExit_ = on; }
 
     void ApplyLanguage();
+    // Tells the user once, without stopping the start, that a language file could not be read
+    // completely; the built-in English texts stand in.
+    QWidget* reportLanguageProblem(const QString& path);
     void changeLanguage(int index);      // index into the language file list
     void applySkin(const QString& path); // "" or "<CancelSkin>" remove the skin
     // Shown to the language and skin menus.
@@ -100,9 +112,13 @@ signals:
     void sessionClosing();
     void sessionClosed();
     void languageChanged();
+    // The user settings dialog stored new values in CurrentUser(): sort order, mark time, mail timing.
+    void userSettingsChanged();
     // The close request was answered Yes: stop workers and wait for them before the settings are saved.
     void shuttingDown();
     void startPageLoaded(bool ok);
+    // A bookmark asks to open its node (link URL "link://document" + name path + ".htm").
+    void openNodeRequested(const QString& url, const QString& nodeId);
     // A link of the welcome window: 0 "How to use" (help), 2 mail settings, 3 system settings (the
     // frame opens the user settings itself).
     void welcomeLinkActivated(int tag);
@@ -132,9 +148,11 @@ private:
     QHash<QString, QAction*> byName_;
     QHash<QString, QMenu*> menus_;
     QToolBar* toolBars_[3] = {};
+    QHash<QString, QComboBox*> formatBoxes_;
     QTabWidget* tabMain_ = nullptr;
     QWidget* pages_[3] = {};
     QLabel* treeCaption_ = nullptr;
+    TBookmarkPage* bookmarks_ = nullptr;
     QTabWidget* tabEdit_ = nullptr;
     QWidget* docPages_[5] = {};
     QWebEngineView* viewer_ = nullptr;
@@ -153,6 +171,7 @@ private:
     QList<std::function<bool()>> closeGuards_;
     QRect normalBounds_; // the bounds of the normal state, kept while maximised
     QString catalogueName_;
+    QString currentCaption_;
     QString skinInForce_;
     bool sessionOpen_ = false;
     bool loginArmed_ = false;

@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPainter>
 #include <QSplashScreen>
 #include <QTimer>
@@ -110,17 +109,12 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
     splash.close();
     window.showAtStart();
+    const qint64 shownAt = started.elapsed();
+    qint64 sessionAt = -1;
+    QObject::connect(&window, &zel::TFrmMain::sessionOpened, &app,
+                     [&](zel::Database&, const QString&) { sessionAt = started.elapsed(); });
 
-    if (!languageLoaded) {
-        // Told once; the built-in English texts stand in for what the file could not give.
-        auto* box = new QMessageBox(QMessageBox::Information, zel::GetString(43017),
-                                    zel::GetString(40749).replace(QStringLiteral("%s"), languagePath), QMessageBox::Ok,
-                                    &window);
-        box->setObjectName(QStringLiteral("MessageLanguage"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setModal(false);
-        box->show();
-    }
+    if (!languageLoaded) window.reportLanguageProblem(languagePath);
 
     if (checking) {
         window.setConfirmExit(false);
@@ -140,9 +134,11 @@ int main(int argc, char** argv) {
                 sessionDone = true;
             }
             if (!pageDone || !sessionDone) return;
-            std::printf("window: %s\nwebview: %s\nknowledge base: %s\nstarted in: %lld ms\n",
+            std::printf("window: %s\nwebview: %s\nknowledge base: %s\nwindow shown: %lld ms\nsession open: %lld "
+                        "ms\nstarted in: %lld ms\n",
                         qPrintable(window.windowTitle()), pageOk ? "loaded" : "failed",
                         qPrintable(window.sessionOpen() ? window.catalogueName() : QStringLiteral("-")),
+                        static_cast<long long>(shownAt), static_cast<long long>(sessionAt),
                         static_cast<long long>(started.elapsed()));
             std::fflush(stdout);
             const bool good = pageOk && window.isVisible() && window.sessionOpen();

@@ -1,19 +1,28 @@
 #include "tree/ui/TreeBinding.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
+#include <QStyle>
 #include <QTabWidget>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineView>
 
 #include "platform/Database.h"
+#include "shell/Strings.h"
 #include "shell/ui/TFrmMain.h"
 #include "store/Content.h"
+#include "store/Nodes.h"
+#include "store/Users.h"
 #include "tree/ui/TFileList.h"
 #include "tree/ui/TPropertyPanel.h"
 #include "tree/ui/TTreePanel.h"
+#include "tree/ui/TfrmSelectNode.h"
+#include "tree/ui/TvMain.h"
 
 namespace zel {
 
@@ -58,6 +67,38 @@ constexpr SortBinding kSortBindings[] = {
     {6, u"btnCustomAscend"},       {7, u"btnCustomDescend"},
 };
 
+// The user-settings dialog's default-document field takes a name path; a button in the field picks the
+// node with the node chooser instead of typing it.
+class UserSetNodeField : public QObject {
+public:
+    explicit UserSetNodeField(TTreePanel* panel) : QObject(panel), panel_(panel) {}
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Show && watched->objectName() == QStringLiteral("frmUserSet"))
+            decorate(static_cast<QWidget*>(watched));
+        return false;
+    }
+
+private:
+    void decorate(QWidget* dialog) {
+        auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("edtDefaultDocument"));
+        if (!field || field->property("zelNodeChooser").toBool()) return;
+        field->setProperty("zelNodeChooser", true);
+        QAction* pick =
+            field->addAction(dialog->style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
+        pick->setObjectName(QStringLiteral("btnSelectDefaultDocument"));
+        pick->setText(GetString(40539));
+        pick->setToolTip(pick->text());
+        QObject::connect(pick, &QAction::triggered, field, [this, field, dialog] {
+            Database* db = panel_->database();
+            if (!db) return;
+            const QString current = FindNodeByName(*db, field->text());
+            if (const auto choice = TfrmSelectNode::choose(*db, current, dialog))
+                field->setText(GetChildName(*db, choice->id));
+        });
+    }
+    TTreePanel* panel_;
+};
+
 void place(QWidget* container, QWidget* w) {
     if (!container) return;
     if (!container->layout()) new QVBoxLayout(container);
@@ -86,6 +127,15 @@ TTreePanel* AttachKnowledgeTree(TFrmMain& frame, bool showStoredPage) {
     for (int i = 0; i < pages.size() && i < 4; ++i)
         if (targets[i] < tabs->count()) place(tabs->widget(targets[i]), pages[i]);
     panel->setPropertyPanel(props);
+    // Edited properties make "Save" available; saving stores them (the first step of every save).
+    if (QAction* save = frame.command(QStringLiteral("btnSave"))) {
+        QObject::connect(props, &TPropertyPanel::modifiedChanged, save, [save](bool modified) {
+            if (modified) save->setEnabled(true);
+        });
+        QObject::connect(save, &QAction::triggered, props, [props] {
+            if (props->modified()) props->store();
+        });
+    }
 
     for (const Binding& b : kBindings)
         if (QAction* a = frame.command(QString::fromUtf16(b.name))) panel->bindAction(b.command, a);
@@ -131,10 +181,16 @@ TTreePanel* AttachKnowledgeTree(TFrmMain& frame, bool showStoredPage) {
     QObject::connect(frame.documentTabs(), &QTabWidget::currentChanged, panel, [panel, list](int tab) {
         if (tab == kFileListTab && !panel->currentId().isEmpty()) list->fill(panel->currentId());
     });
+    // A sort order chosen in the user settings applies at once.
+    QObject::connect(&frame, &TFrmMain::userSettingsChanged, panel, [panel] {
+        if (panel->database() && panel->tree()->sortNumber() != CurrentUser().sortOrder)
+            panel->sortBy(CurrentUser().sortOrder);
+    });
     QObject::connect(list, &TFileList::statusText, &frame,
                      [&frame](const QString& t) { frame.statusPanel(3)->setText(t); });
     QObject::connect(panel, &TTreePanel::statusText, &frame,
                      [&frame](const QString& t) { frame.statusPanel(3)->setText(t); });
+    qApp->installEventFilter(new UserSetNodeField(panel));
     return panel;
 }
 
