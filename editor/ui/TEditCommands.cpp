@@ -32,7 +32,6 @@
 #include "editor/DocumentSettings.h"
 #include "editor/DocumentState.h"
 #include "editor/EditMarkup.h"
-#include "editor/ui/TBookmarkPage.h"
 #include "editor/ui/TDocumentPane.h"
 #include "editor/ui/TFrmBookmark.h"
 #include "editor/ui/TFrmImageProperty.h"
@@ -156,23 +155,16 @@ TEditCommands::TEditCommands(TFrmMain& frame, TDocumentPane* pane, TTreePanel* t
     buildColourMenus();
     buildContextMenus();
 
-    bookmarks_ = new TBookmarkPage(frame_.bookmarkPage());
-    frame_.bookmarkPage()->layout()->addWidget(bookmarks_);
+    // The bookmark page (the frame's) opens nodes through the tree and follows the node opened last.
     if (tree_) {
-        bookmarks_->setOpener([this](const QString& id, const QString& url) { return tree_->openNode(id, url); });
+        connect(&frame_, &TFrmMain::openNodeRequested, this,
+                [this](const QString& url, const QString& id) { tree_->openNode(id, url); });
         connect(tree_, &TTreePanel::nodeOpened, this, [this](const QString& id, const QString&) {
-            QTreeWidgetItem* item = tree_->tree()->findItem(id);
-            bookmarks_->setCurrent(id, item ? item->text(0) : frame_.titleLabel()->text());
+            if (QTreeWidgetItem* item = tree_->tree()->findItem(id)) frame_.setCurrentNode(id, item->text(0));
         });
     }
-    connect(&frame_, &TFrmMain::sessionOpened, this, [this](Database& db, const QString&) {
-        sessionOpen_ = true;
-        bookmarks_->setDatabase(&db);
-    });
-    connect(&frame_, &TFrmMain::sessionClosing, this, [this] {
-        sessionOpen_ = false;
-        bookmarks_->setDatabase(nullptr);
-    });
+    connect(&frame_, &TFrmMain::sessionOpened, this, [this](Database&, const QString&) { sessionOpen_ = true; });
+    connect(&frame_, &TFrmMain::sessionClosing, this, [this] { sessionOpen_ = false; });
     connect(pane_, &TDocumentPane::documentLoaded, this, [this](bool) { fillStatus(); });
     connect(frame_.documentTabs(), &QTabWidget::currentChanged, this, &TEditCommands::onTabChanged);
     connect(pane_->source(), &QPlainTextEdit::textChanged, this, [this] { enableByTab(TabSource); });
@@ -182,9 +174,6 @@ TEditCommands::TEditCommands(TFrmMain& frame, TDocumentPane* pane, TTreePanel* t
     connect(&frame_, &TFrmMain::languageChanged, this, [this] {
         for (int i = 0; i < 10; ++i)
             styleBox_->setItemText(i, GetString(40485 + i));
-        styleBox_->setAccessibleName(GetString(40479));
-        fontBox_->setAccessibleName(GetString(40480));
-        sizeBox_->setAccessibleName(GetString(40484));
     });
     onTabChanged(frame_.documentTabs()->currentIndex());
 }
@@ -314,10 +303,7 @@ void TEditCommands::setToCaption() {
     QTreeWidgetItem* item = tree_->tree()->findItem(tree_->currentId());
     if (text.isEmpty() || !item || text == item->text(0)) return;
     // The tree checks the siblings (and says so) before the store renames the node.
-    if (tree_->renameItem(item, text)) {
-        frame_.titleLabel()->setText(text);
-        bookmarks_->setCurrent(tree_->currentId(), text);
-    }
+    if (tree_->renameItem(item, text)) frame_.setCurrentNode(tree_->currentId(), text);
 }
 
 double TEditCommands::zoomFactor(int tag) {
@@ -455,25 +441,13 @@ void TEditCommands::buildColourMenus() {
 }
 
 void TEditCommands::buildBoxes() {
-    QToolBar* bar = frame_.toolBar(1);
-    QAction* first = bar->actions().value(0);
-    styleBox_ = new QComboBox(bar);
-    styleBox_->setObjectName(QStringLiteral("btnStyle"));
-    styleBox_->setAccessibleName(GetString(40479));
+    // The frame owns the boxes; the style box gets the block formats here.
+    fontBox_ = frame_.formatBox(QStringLiteral("cbFontName"));
+    sizeBox_ = frame_.formatBox(QStringLiteral("cnFontSize"));
+    styleBox_ = frame_.formatBox(QStringLiteral("btnStyle"));
+    styleBox_->clear();
     for (int i = 0; i < 10; ++i)
         styleBox_->addItem(GetString(40485 + i), QString::fromLatin1(kBlocks[i]));
-    fontBox_ = new QFontComboBox(bar);
-    fontBox_->setObjectName(QStringLiteral("cbFontName"));
-    fontBox_->setAccessibleName(GetString(40480));
-    sizeBox_ = new QComboBox(bar);
-    sizeBox_->setObjectName(QStringLiteral("cnFontSize"));
-    sizeBox_->setAccessibleName(GetString(40484));
-    for (int i = 1; i <= 7; ++i)
-        sizeBox_->addItem(QString::number(i));
-    bar->insertWidget(first, styleBox_);
-    bar->insertWidget(first, fontBox_);
-    bar->insertWidget(first, sizeBox_);
-    bar->insertSeparator(first);
     connect(fontBox_, &QComboBox::activated, this, [this] { boxChanged(0); });
     connect(sizeBox_, &QComboBox::activated, this, [this] { boxChanged(1); });
     connect(styleBox_, &QComboBox::activated, this, [this] { boxChanged(2); });

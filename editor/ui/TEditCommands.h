@@ -8,14 +8,12 @@
 
 class QAction;
 class QComboBox;
-class QFontComboBox;
 class QPrinter;
 class QWebEnginePage;
 class QWebEngineView;
 
 namespace zel {
 
-class TBookmarkPage;
 class TDocumentPane;
 class TFrmMain;
 class TTreePanel;
@@ -51,7 +49,6 @@ public:
     QComboBox* fontBox() const;
     QComboBox* sizeBox() const { return sizeBox_; }
     QComboBox* styleBox() const { return styleBox_; }
-    TBookmarkPage* bookmarkPage() const { return bookmarks_; }
     bool updatingUi() const { return updating_; }
     // The page the commands act on: the viewer in "Normal", the editor elsewhere.
     QWebEnginePage* activePage() const;
@@ -80,10 +77,9 @@ private:
     TFrmMain& frame_;
     TDocumentPane* pane_;
     TTreePanel* tree_;
-    QFontComboBox* fontBox_ = nullptr;
+    QComboBox* fontBox_ = nullptr;
     QComboBox* sizeBox_ = nullptr;
     QComboBox* styleBox_ = nullptr;
-    TBookmarkPage* bookmarks_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     QColor fore_{0, 0, 255}, back_{255, 255, 0};
     QString lastFontSize_;
