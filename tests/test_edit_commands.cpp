@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -19,6 +20,7 @@
 #include "editor/ui/TDocumentPane.h"
 #include "editor/ui/TEditCommands.h"
 #include "editor/ui/TFrmBookmark.h"
+#include "editor/ui/TFrmImageProperty.h"
 #include "editor/ui/TZelNSHandler.h"
 #include "platform/Paths.h"
 #include "shell/Strings.h"
@@ -278,6 +280,56 @@ TEST_P(EditCommands, FontSizesAndStatesFollowTheCaret) {
     EXPECT_TRUE(waitFor([&] { return command("btnBold")->isChecked(); }));
     select(QStringLiteral("mid"), QStringLiteral("mid"));
     EXPECT_TRUE(waitFor([&] { return !command("btnBold")->isChecked(); }));
+}
+
+// The picture dialog: a new picture at the caret in the exact form, an existing one read and changed in
+// place (and marked as not yet stored); a source with a quote stays inside its attribute.
+TEST_P(EditCommands, PictureProperty) {
+    openDocument(QStringLiteral("<p>text</p><p><img src=\"link://x/a%20b.png\" alt=\"old\" align=\"left\" "
+                                "border=\"2\" hspace=\"3\"></p>"),
+                 TabEdit);
+    select(QStringLiteral("text"), QStringLiteral("text"));
+    onDialog = [](QDialog* d) {
+        auto* f = qobject_cast<TFrmImageProperty*>(d);
+        if (!f) return false;
+        EXPECT_TRUE(f->sourceEdit()->text().isEmpty());
+        EXPECT_EQ(f->alignBox()->currentIndex(), 0);
+        f->sourceEdit()->setText(QStringLiteral("new\"pic.png"));
+        f->altEdit()->setText(QStringLiteral("a b"));
+        f->alignBox()->setCurrentIndex(5);
+        f->vspaceBox()->setValue(4);
+        return true;
+    };
+    command("btnPicture")->trigger();
+    EXPECT_EQ(js(editorPage(), QStringLiteral("document.images[0].outerHTML")).toString(),
+              QStringLiteral("<img src=\"new&quot;pic.png\" alt=\"a b\" align=\"middle\" border=\"0\" vspace=\"4\">"));
+    EXPECT_TRUE(pane->modified());
+
+    // The existing picture as a control selection.
+    js(editorPage(), QStringLiteral("var i=document.images[1];var r=document.createRange();r.selectNode(i);"
+                                    "getSelection().removeAllRanges();getSelection().addRange(r);true"));
+    onDialog = [](QDialog* d) {
+        auto* f = qobject_cast<TFrmImageProperty*>(d);
+        if (!f) return false;
+        EXPECT_EQ(f->sourceEdit()->text(), QStringLiteral("link://x/a b.png"));
+        EXPECT_EQ(f->altEdit()->text(), QStringLiteral("old"));
+        EXPECT_EQ(f->alignBox()->currentIndex(), 1);
+        EXPECT_EQ(f->borderBox()->value(), 2);
+        EXPECT_EQ(f->hspaceBox()->value(), 3);
+        f->alignBox()->setCurrentIndex(0);
+        f->altEdit()->setText(QStringLiteral(" new alt "));
+        return true;
+    };
+    command("btnImageProperty")->trigger();
+    const QVariantMap img =
+        js(editorPage(), QStringLiteral("(function(){var i=document.images[1];return {alt:i.getAttribute('alt'),"
+                                        "align:i.hasAttribute('align'),save:i.getAttribute('save'),"
+                                        "border:i.getAttribute('border')};})()"))
+            .toMap();
+    EXPECT_EQ(img.value(QStringLiteral("alt")).toString(), QStringLiteral("new alt"));
+    EXPECT_FALSE(img.value(QStringLiteral("align")).toBool());
+    EXPECT_EQ(img.value(QStringLiteral("save")).toString(), QStringLiteral("false"));
+    EXPECT_EQ(img.value(QStringLiteral("border")).toString(), QStringLiteral("2"));
 }
 
 // Zoom "Most" and "least" reach the ends of the engine's range, on the viewer and the editor.
