@@ -1,3 +1,6 @@
+#include "editor/ui/DocumentBinding.h"
+#include "editor/ui/TEditCommands.h"
+#include "editor/ui/TZelNSHandler.h"
 #include "platform/Paths.h"
 #include "shell/Resources.h"
 #include "shell/RuntimeSettings.h"
@@ -6,8 +9,8 @@
 #include "shell/TcnResourceManager.h"
 #include "shell/ui/TFrmFirstRun.h"
 #include "shell/ui/TFrmMain.h"
-#include "tree/ui/TreeBinding.h"
 #include "store/KnowledgeBase.h"
+#include "tree/ui/TreeBinding.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -54,6 +57,8 @@ int main(int argc, char** argv) {
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QElapsedTimer started;
     started.start();
+    // The engine learns the "link" scheme before the application object exists.
+    zel::RegisterLinkScheme();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZEL Lite Edition"));
 
@@ -98,7 +103,9 @@ int main(int argc, char** argv) {
     }
 
     zel::TFrmMain window;
-    zel::AttachKnowledgeTree(window);
+    zel::TTreePanel* tree = zel::AttachKnowledgeTree(window, false);
+    zel::TDocumentPane* pane = zel::AttachDocuments(window, *tree);
+    zel::AttachEditCommands(window, pane, tree);
     QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
     splash.close();
     window.showAtStart();

@@ -371,6 +371,7 @@ bool TTreePanel::openNode(const QString& id, const QString& url, bool fromHistor
         };
         if (!CheckDocumentPassword(*db_, id, prompt)) return false;
     }
+    if (leaveGuard_ && id != currentId_ && !leaveGuard_()) return false;
     // Properties edited in the panel are stored before another node shows.
     if (props_ && props_->modified()) props_->store();
     if (!fromHistory && !currentId_.isEmpty() && currentId_ != id) history_.opened({currentId_, currentUrl_});

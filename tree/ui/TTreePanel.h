@@ -30,6 +30,8 @@ public:
     void setFileList(TFileList* list);
     TFileList* fileList() const { return fileList_; }
     void setPropertyPanel(TPropertyPanel* panel);
+    // Asked before another node opens (an unsaved document); false keeps the current node.
+    void setLeaveGuard(std::function<bool()> guard) { leaveGuard_ = std::move(guard); }
 
     // The commands' actions; the window may hand in its own (menus and tool bars share them).
     QAction* action(TreeCommand c) const { return actions_[int(c)]; }
@@ -141,6 +143,7 @@ private:
     QMenu* pmRecycle_;
     CommandStates states_;
     NodeHistory history_;
+    std::function<bool()> leaveGuard_;
     QString currentId_, currentUrl_, clickedId_;
     QTimer readTimer_;
 };

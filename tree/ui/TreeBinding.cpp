@@ -108,7 +108,7 @@ void place(QWidget* container, QWidget* w) {
 
 } // namespace
 
-TTreePanel* AttachKnowledgeTree(TFrmMain& frame) {
+TTreePanel* AttachKnowledgeTree(TFrmMain& frame, bool showStoredPage) {
     auto* panel = new TTreePanel(frame.contentPage());
     place(frame.contentPage(), panel);
     auto* list = new TFileList(frame.fileListPage());
@@ -162,18 +162,20 @@ TTreePanel* AttachKnowledgeTree(TFrmMain& frame) {
     });
 
     // An opened node shows its stored page, read-only, in the "Normal" view.
-    QObject::connect(panel, &TTreePanel::nodeOpened, &frame, [panel, &frame](const QString& id, const QString& url) {
-        Database* db = panel->database();
-        if (!db || id.toLongLong() <= 0) return;
-        QString status;
-        const QByteArray html = ReadDocumentContent(*db, id, &status);
-        // Relative references resolve through the link scheme once it is registered.
-        const bool linkScheme = !QWebEngineUrlScheme::schemeByName(QByteArrayLiteral("link")).name().isEmpty();
-        frame.viewBrowser()->setHtml(QString::fromUtf8(html), linkScheme ? QUrl(url) : QUrl());
-        if (frame.documentTabs()->currentIndex() == kFileListTab) return; // the list stays in front
-        frame.documentTabs()->setCurrentIndex(kNormalTab);
-        frame.statusPanel(2)->setText(status);
-    });
+    QObject::connect(
+        panel, &TTreePanel::nodeOpened, &frame, [panel, &frame, showStoredPage](const QString& id, const QString& url) {
+            Database* db = panel->database();
+            if (!db || id.toLongLong() <= 0) return;
+            if (!showStoredPage) return;
+            QString status;
+            const QByteArray html = ReadDocumentContent(*db, id, &status);
+            // Relative references resolve through the link scheme once it is registered.
+            const bool linkScheme = !QWebEngineUrlScheme::schemeByName(QByteArrayLiteral("link")).name().isEmpty();
+            frame.viewBrowser()->setHtml(QString::fromUtf8(html), linkScheme ? QUrl(url) : QUrl());
+            if (frame.documentTabs()->currentIndex() == kFileListTab) return; // the list stays in front
+            frame.documentTabs()->setCurrentIndex(kNormalTab);
+            frame.statusPanel(2)->setText(status);
+        });
     QObject::connect(panel, &TTreePanel::fileListWanted, &frame,
                      [&frame](const QString&) { frame.documentTabs()->setCurrentIndex(kFileListTab); });
     QObject::connect(frame.documentTabs(), &QTabWidget::currentChanged, panel, [panel, list](int tab) {
