@@ -103,6 +103,12 @@ protected:
         EXPECT_TRUE(tree->tree()->selectNode(id));
         tree->openItem(tree->tree()->currentItem());
         EXPECT_TRUE(waitFor([&] { return loads > before; }));
+        // On a busy machine the frame's start page may still be on its way out: wait for the document.
+        EXPECT_TRUE(waitFor([&] {
+            return js(pane->viewer()->page(),
+                      QStringLiteral("document.readyState == 'complete' && document.body != null"))
+                .toBool();
+        }));
         if (tab != TabNormal) {
             before = loads;
             frame->documentTabs()->setCurrentIndex(tab);
