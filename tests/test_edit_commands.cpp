@@ -151,7 +151,12 @@ protected:
 // Undo does.
 TEST_P(EditCommands, DesignModeAndModifiedRules) {
     openDocument(QStringLiteral("<p>plain text</p>"), TabNormal);
-    const QString before = body(pane->viewer()->page());
+    // The load counted may be an earlier one of the session; the page is read once it shows the text.
+    QString before;
+    ASSERT_TRUE(waitFor([&] {
+        before = body(pane->viewer()->page());
+        return before.contains(QStringLiteral("plain text"));
+    }));
     js(pane->viewer()->page(), QStringLiteral("getSelection().selectAllChildren(document.body); true"));
     command("btnBold")->trigger();
     EXPECT_EQ(body(pane->viewer()->page()), before);

@@ -6,9 +6,13 @@
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -128,6 +132,7 @@ protected:
     void TearDown() override {
         tabs.reset();
         ResetDocAsk();
+        CurrentUser() = TuserReg{};
         StoreTest::TearDown();
     }
     QVariant js(QWebEngineView* v, const QString& script) { return pane->run(v->page(), script); }
@@ -429,6 +434,127 @@ TEST_P(EditorUi, DocumentSettingsAreReadWithoutChangeAndWrittenIntoTheDocument) 
     EXPECT_TRUE(pane->modified());
     ASSERT_TRUE(pane->saveDocument());
     EXPECT_TRUE(stored(notes).contains(QStringLiteral("bgcolor=\"#FFFFFF\"")));
+}
+
+// The user's own tab changes: a click on a tab and Ctrl+Tab, as the widgets receive them.
+TEST_P(EditorUi, TabChangesAreRefusedBeforeANodeAndAwayFromTheListOfTheRootAndTheBin) {
+    QTabBar* bar = tabs->tabBar();
+    auto click = [&](int tab) {
+        const QPointF at = bar->tabRect(tab).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(bar, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(bar, &release);
+        return tabs->currentIndex();
+    };
+    auto ctrlTab = [&] {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Tab, Qt::ControlModifier);
+        QApplication::sendEvent(tabs.get(), &key);
+        return tabs->currentIndex();
+    };
+    // Nothing opened yet: no tab comes forward, whichever way.
+    ASSERT_EQ(tabs->currentIndex(), int(TabNormal));
+    EXPECT_EQ(click(TabEdit), int(TabNormal));
+    EXPECT_EQ(ctrlTab(), int(TabNormal));
+
+    for (const QString& id : {QStringLiteral("0"), QStringLiteral("-1")}) {
+        SCOPED_TRACE(id.toStdString());
+        pane->openNode(id, {});
+        tabs->setCurrentIndex(TabFileList); // the program's own switch goes through
+        ASSERT_EQ(tabs->currentIndex(), int(TabFileList));
+        EXPECT_EQ(click(TabNormal), int(TabNormal)) << "the list may be left";
+        EXPECT_EQ(click(TabEdit), int(TabNormal)) << "any other tab may not";
+        EXPECT_EQ(click(TabSource), int(TabNormal));
+        EXPECT_EQ(ctrlTab(), int(TabNormal));
+    }
+    // A document: every change goes, and the views follow.
+    open(notes);
+    {
+        const int before = loads;
+        EXPECT_EQ(click(TabEdit), int(TabEdit));
+        ASSERT_TRUE(waitFor([&] { return loads > before; }));
+    }
+    EXPECT_EQ(js(pane->editor(), QStringLiteral("document.designMode")).toString(), QStringLiteral("on"));
+    EXPECT_EQ(ctrlTab(), int(TabSource));
+    EXPECT_FALSE(pane->source()->toPlainText().isEmpty());
+    EXPECT_TRUE(asked.empty());
+    EXPECT_TRUE(informed.empty());
+}
+
+// The external editor is a real program working on the file; its result comes back into the pane.
+TEST_P(EditorUi, TheExternalEditorsChangesComeBackAsTheModifiedDocument) {
+    const QString page = QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                        "charset=windows-1252\"></head><body><p>before Café Ω</p></body></html>");
+    ASSERT_TRUE(WriteDocumentText(db(), notes, page));
+    open(notes);
+    QTemporaryDir tools;
+    ASSERT_TRUE(tools.isValid());
+    auto script = [&](const QString& name, const QByteArray& body) {
+        const QString path = tools.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n" + body + "\n");
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+        return path;
+    };
+    auto folderGone = [&](const QString& file) {
+        return waitFor([&] { return pane->externalFile().isEmpty() && !QFileInfo::exists(QFileInfo(file).path()); });
+    };
+
+    // The program rewrites the file (sed replaces it) and exits; the viewer shows the result, unsaved.
+    CurrentUser().externalEditor = script(QStringLiteral("edit.sh"), "sed -i 's/before/AFTER/' \"$1\"");
+    int before = loads;
+    ASSERT_TRUE(pane->externalEdit());
+    const QString file = pane->externalFile();
+    EXPECT_TRUE(file.startsWith(tempFolder() + notes + u'_')) << file.toStdString();
+    EXPECT_TRUE(file.endsWith(u'/' + notes + QStringLiteral(".htm")));
+    ASSERT_TRUE(waitFor([&] { return pane->modified() && loads > before; }));
+    EXPECT_TRUE(text(viewer).contains(QStringLiteral("AFTER Café Ω")));
+    EXPECT_TRUE(stored(notes).contains(QStringLiteral("before Café Ω")));
+    EXPECT_TRUE(folderGone(file)) << "the folder goes once its changes are taken";
+    toTab(TabSource, false);
+    EXPECT_TRUE(pane->source()->toPlainText().contains(QStringLiteral("AFTER Café Ω")));
+    ASSERT_TRUE(pane->saveDocument());
+    EXPECT_TRUE(stored(notes).contains(QStringLiteral("<p>AFTER Café Ω</p>")));
+    EXPECT_TRUE(informed.empty());
+
+    // A program that leaves no file behind: the edit in the pane stays, and the user is told.
+    toTab(TabEdit, true);
+    typeInEditor(QStringLiteral("KEEP"));
+    ASSERT_TRUE(waitFor([&] { return pane->modified(); }));
+    CurrentUser().externalEditor = script(QStringLiteral("lose.sh"), "rm -f \"$1\"");
+    ASSERT_TRUE(pane->externalEdit());
+    ASSERT_TRUE(waitFor([&] { return !informed.empty(); }));
+    EXPECT_TRUE(informed.back().startsWith(GetString(41391).left(20)));
+    EXPECT_TRUE(pane->modified());
+    EXPECT_TRUE(text(pane->editor()).contains(QStringLiteral("KEEP")));
+
+    // A program that does not exist is named in the message; nothing else changes.
+    CurrentUser().externalEditor = tools.filePath(QStringLiteral("missing-editor"));
+    pane->externalEdit();
+    ASSERT_TRUE(waitFor([&] { return informed.size() == 2; }));
+    EXPECT_EQ(informed.back(), GetString(41390).replace(QStringLiteral("%s"), CurrentUser().externalEditor));
+    EXPECT_TRUE(pane->externalFile().isEmpty());
+
+    // Without a program of its own (the stored default), the desktop's handler gets the file; a
+    // change written to it by another process while the document is open comes back into the editor.
+    CurrentUser().externalEditor = QStringLiteral("FRONTPG.EXE");
+    ASSERT_TRUE(pane->externalEdit());
+    const QString handed = pane->externalFile();
+    ASSERT_EQ(external.size(), 1u);
+    EXPECT_EQ(external.back(), QUrl::fromLocalFile(handed));
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("sed"), {QStringLiteral("-i"), QStringLiteral("s/KEEP/DESKTOP/"), handed}), 0);
+    ASSERT_TRUE(waitFor([&] { return pane->source()->toPlainText().contains(QStringLiteral("DESKTOP")); }));
+    EXPECT_TRUE(waitFor([&] { return text(pane->editor()).contains(QStringLiteral("DESKTOP")); }));
+    EXPECT_FALSE(text(pane->editor()).contains(QStringLiteral("KEEP")));
+    EXPECT_EQ(informed.size(), 2u);
+    open(other);
+    EXPECT_TRUE(folderGone(handed));
+    EXPECT_FALSE(stored(notes).contains(QStringLiteral("DESKTOP")));
 }
 
 ZEL_INSTANTIATE_DB_TEST(EditorUi);

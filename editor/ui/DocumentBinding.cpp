@@ -55,6 +55,8 @@ TDocumentPane* AttachDocuments(TFrmMain& frame, TTreePanel& tree) {
         QObject::connect(frame.documentTabs(), &QTabWidget::currentChanged, all,
                          [all](int tab) { all->setEnabled(tab == TabEdit); });
     }
+    if (QAction* ext = frame.command(QStringLiteral("btnExtendEditor")))
+        QObject::connect(ext, &QAction::triggered, pane, [pane] { pane->externalEdit(); });
     frame.addCloseGuard([pane] { return pane->leaveDocument(true); });
     return pane;
 }

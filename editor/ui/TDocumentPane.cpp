@@ -8,13 +8,21 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWebChannel>
@@ -37,6 +45,7 @@
 #include "platform/Paths.h"
 #include "shell/Strings.h"
 #include "store/Content.h"
+#include "store/Users.h"
 
 static void initEditorResources() {
     Q_INIT_RESOURCE(editor);
@@ -132,7 +141,37 @@ bool sameDocument(const QString& url, const QString& current) {
     return !current.isEmpty() && (url == current || url.startsWith(current + u'#'));
 }
 
+QString withPath(int ident, const QString& path) {
+    return GetString(ident).replace(QStringLiteral("%s"), QDir::toNativeSeparators(path));
+}
+
+// The file comes back in whatever the external program wrote: a byte-order mark decides, then
+// UTF-8 as it was handed out, then the page's own declaration.
+QString decodeReturnedHtml(const QByteArray& bytes) {
+    if (const auto bom = QStringConverter::encodingForData(bytes)) {
+        QStringDecoder d(*bom);
+        return d(bytes);
+    }
+    QStringDecoder utf8(QStringConverter::Utf8);
+    const QString text = utf8(bytes);
+    if (!utf8.hasError()) return text;
+    QStringDecoder html = QStringDecoder::decoderForHtml(bytes);
+    if (html.isValid()) return html(bytes);
+    return QString::fromLatin1(bytes);
+}
+
 } // namespace
+
+// A document handed to the external editor: its folder in the temporary folder, the file, and what
+// the file held when it was written or last taken back.
+struct TDocumentPane::External {
+    QString nodeId, dir, file;
+    QByteArray last;
+    QPointer<QProcess> process;
+    QFileSystemWatcher watcher;
+    QTimer settle;
+    bool notTaken = false; // changed after its node was left
+};
 
 DocumentAsk& DocAsk() {
     static DocumentAsk ask = defaults();
@@ -212,10 +251,49 @@ TDocumentPane::TDocumentPane(QTabWidget* tabs, QWebEngineView* viewer, QWidget* 
     });
     tab_ = tabs_->currentIndex();
     connect(tabs_, &QTabWidget::currentChanged, this, &TDocumentPane::onTabChanged);
+    // The user's own ways of changing tabs pass the refusals first; the program's own switches do not.
+    tabs_->tabBar()->installEventFilter(this);
+    tabs_->installEventFilter(this);
 }
 
 TDocumentPane::~TDocumentPane() {
+    endExternal();
     TZelNSHandler::instance().clearProvider(this);
+}
+
+bool TDocumentPane::tabChangeAllowed() const {
+    if (!db_ || st_.nodeId.isEmpty()) return false;
+    if (st_.nodeId.toLongLong() > 0) return true;
+    const int tab = tabs_->currentIndex();
+    return tab == TabFileList || tab == TabSearch;
+}
+
+bool TDocumentPane::eventFilter(QObject* watched, QEvent* event) {
+    QTabBar* bar = tabs_->tabBar();
+    if (watched != bar && watched != tabs_) return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        if (watched != bar) return false;
+        const int at = bar->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        return at >= 0 && at != bar->currentIndex() && !tabChangeAllowed();
+    }
+    case QEvent::Wheel:
+        return watched == bar && !tabChangeAllowed();
+    case QEvent::KeyPress: {
+        const auto* k = static_cast<QKeyEvent*>(event);
+        const int key = k->key();
+        const bool moves =
+            watched == bar
+                ? (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down ||
+                   key == Qt::Key_Home || key == Qt::Key_End)
+                : ((k->modifiers() & Qt::ControlModifier) &&
+                   (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_PageUp || key == Qt::Key_PageDown));
+        return moves && !tabChangeAllowed();
+    }
+    default:
+        return false;
+    }
 }
 
 void TDocumentPane::setStatusPanels(QLabel* activity, QLabel* loadTime) {
@@ -265,6 +343,11 @@ void TDocumentPane::load(QWebEngineView* view) {
 }
 
 void TDocumentPane::openNode(const QString& id, const QString& url, bool edit) {
+    // A file out with the desktop's handler belongs to the document it was made from.
+    if (ext_ && !ext_->process && ext_->nodeId != id) {
+        checkExternal(true);
+        endExternal();
+    }
     st_.nodeId = id;
     st_.pendingAnchor.clear();
     serving_.clear();
@@ -465,22 +548,27 @@ void TDocumentPane::applySettings(const DocumentSettings& s) {
     markModified(true);
 }
 
-bool TDocumentPane::saveDocument() {
-    if (!db_ || st_.nodeId.toLongLong() <= 0) return false;
-    setActivity(QStringLiteral("Save Document,Please Wait..."));
+QByteArray TDocumentPane::activeHtml(bool capture) {
     int from = tabs_->currentIndex();
     if (from != TabNormal && from != TabEdit && from != TabSource) from = st_.lastEditTab;
     if (from == TabSource && st_.sourceStale) from = st_.editorStale ? TabNormal : TabEdit;
     if (from == TabEdit && st_.editorStale) from = TabNormal;
     QByteArray html;
     if (from == TabEdit) {
-        capturePictures(false);
+        if (capture) capturePictures(false);
         html = editorHtml();
     } else if (from == TabSource) {
         html = source_->toPlainText().toUtf8();
     } else {
         html = viewerHtml_;
     }
+    return html;
+}
+
+bool TDocumentPane::saveDocument() {
+    if (!db_ || st_.nodeId.toLongLong() <= 0) return false;
+    setActivity(QStringLiteral("Save Document,Please Wait..."));
+    const QByteArray html = activeHtml(true);
     const bool ok = !html.isEmpty() && WriteDocumentText(*db_, st_.nodeId, QString::fromUtf8(html));
     setActivity(GetString(40302));
     if (!ok) {
@@ -493,6 +581,151 @@ bool TDocumentPane::saveDocument() {
     markModified(false);
     emit saved(st_.nodeId);
     return true;
+}
+
+QString TDocumentPane::externalFile() const {
+    return ext_ ? ext_->file : QString();
+}
+
+bool TDocumentPane::externalEdit() {
+    if (!db_ || st_.nodeId.toLongLong() <= 0) return false;
+    if (ext_ && ext_->process) {
+        // One program at a time: its file is still being worked on.
+        DocAsk().inform(tabs_->window(), withPath(41394, ext_->file));
+        return false;
+    }
+    endExternal();
+    const QByteArray html = activeHtml(false);
+    QDir().mkpath(tempFolder());
+    QString dir;
+    for (int i = 0; i < 50 && dir.isEmpty(); ++i) {
+        const QString d =
+            tempFolder() + st_.nodeId + u'_' + QString::number(QRandomGenerator::global()->bounded(10000));
+        if (!QFileInfo::exists(d) && QDir().mkdir(d)) dir = d;
+    }
+    const QString file = (dir.isEmpty() ? tempFolder() + st_.nodeId : dir + u'/' + st_.nodeId) + QStringLiteral(".htm");
+    // The mark says UTF-8 even where the page declares another character set.
+    const QByteArray bytes = QByteArrayLiteral("\xEF\xBB\xBF") + html;
+    QFile f(file);
+    if (dir.isEmpty() || !f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush()) {
+        f.close();
+        if (!dir.isEmpty()) QDir(dir).removeRecursively();
+        DocAsk().inform(tabs_->window(), withPath(41393, file));
+        return false;
+    }
+    f.close();
+
+    auto ext = std::make_unique<External>();
+    ext->nodeId = st_.nodeId;
+    ext->dir = dir;
+    ext->file = file;
+    ext->last = bytes;
+    ext->settle.setSingleShot(true);
+    ext->settle.setInterval(100);
+    connect(&ext->settle, &QTimer::timeout, this, [this] { checkExternal(false); });
+    QTimer* settle = &ext->settle;
+    auto changed = [settle](const QString&) { settle->start(); };
+    connect(&ext->watcher, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(&ext->watcher, &QFileSystemWatcher::directoryChanged, this, changed);
+    ext->watcher.addPath(file);
+    ext->watcher.addPath(dir);
+
+    QString program = CurrentUser().externalEditor.trimmed();
+    // The stored default names a program of another system; the desktop's handler stands in for it.
+    if (program.compare(QStringLiteral("FRONTPG.EXE"), Qt::CaseInsensitive) == 0) program.clear();
+    if (program.isEmpty()) {
+        ext_ = std::move(ext);
+        DocAsk().openExternal(QUrl::fromLocalFile(file));
+        return true;
+    }
+    QStringList args = QProcess::splitCommand(program);
+    auto* p = new QProcess(this);
+    p->setProgram(args.isEmpty() ? program : args.takeFirst());
+    p->setArguments(args << file);
+    p->setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(p, &QProcess::finished, this, [this, p] {
+        if (ext_ && ext_->process == p) {
+            checkExternal(true);
+            endExternal();
+        }
+        p->deleteLater();
+    });
+    connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError e) {
+        if (e != QProcess::FailedToStart) return;
+        if (ext_ && ext_->process == p) endExternal();
+        DocAsk().inform(tabs_->window(), withPath(41390, p->program()));
+        p->deleteLater();
+    });
+    ext->process = p;
+    ext_ = std::move(ext);
+    p->start();
+    return true;
+}
+
+void TDocumentPane::checkExternal(bool final) {
+    if (!ext_) return;
+    // Programs that save by replacing the file drop it from the watch.
+    if (!ext_->watcher.files().contains(ext_->file) && QFileInfo::exists(ext_->file)) ext_->watcher.addPath(ext_->file);
+    QFile f(ext_->file);
+    QByteArray bytes;
+    const bool read = f.open(QIODevice::ReadOnly);
+    if (read) bytes = f.readAll();
+    if (bytes == ext_->last) return;
+    // A file that is gone or empty takes nothing: the pane keeps what it has.
+    if (!read || bytes.isEmpty() || f.error() != QFileDevice::NoError) {
+        if (final) DocAsk().inform(tabs_->window(), withPath(41391, ext_->file));
+        return;
+    }
+    if (ext_->nodeId != st_.nodeId) {
+        ext_->notTaken = true;
+        if (final) DocAsk().inform(tabs_->window(), withPath(41392, ext_->file));
+        return;
+    }
+    ext_->last = bytes;
+    ext_->notTaken = false;
+    takeExternalHtml(decodeReturnedHtml(bytes));
+}
+
+void TDocumentPane::endExternal() {
+    if (!ext_) return;
+    std::unique_ptr<External> ext = std::move(ext_);
+    if (QProcess* p = ext->process) {
+        // The user's program keeps running with its file; closing the document does not close it.
+        if (p->state() != QProcess::NotRunning) {
+            p->disconnect(this);
+            p->setParent(nullptr);
+            connect(p, &QProcess::finished, p, &QObject::deleteLater);
+            return;
+        }
+    }
+    QFile f(ext->file);
+    const bool unread = ext->notTaken || (f.open(QIODevice::ReadOnly) && f.readAll() != ext->last);
+    f.close();
+    // Changes that never reached a document stay on disk.
+    if (!unread && !ext->dir.isEmpty()) QDir(ext->dir).removeRecursively();
+}
+
+void TDocumentPane::takeExternalHtml(const QString& html) {
+    {
+        const QSignalBlocker quiet(source_);
+        source_->setPlainText(html);
+    }
+    // The returned file is the document now, as if typed into the source view.
+    ApplyDocumentEvent(st_, DocumentEvent::SourceEdited);
+    st_.sourceStale = false;
+    st_.lastEditTab = TabSource;
+    st_.contentSource = ContentSource::Source;
+    markModified(true);
+    serving_ = html.toUtf8();
+    const int tab = tabs_->currentIndex();
+    if (tab == TabNormal) {
+        viewerHtml_ = serving_;
+        st_.viewerStale = false;
+        load(viewer_);
+    } else if (tab == TabEdit) {
+        st_.editorStale = false;
+        load(editor_);
+    }
 }
 
 void TDocumentPane::openAttachment(const QString& nodeId, const QString& fileName) {

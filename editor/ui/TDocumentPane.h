@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 #include "editor/DocumentSettings.h"
 #include "editor/DocumentState.h"
@@ -80,6 +81,16 @@ public:
     void applySettings(const DocumentSettings& s);
     // Runs a script in the program's own world of a view and waits for its result.
     QVariant run(QWebEnginePage* page, const QString& script);
+    // Whether the user may bring another tab forward now: never before a node was opened; for the
+    // root and the recycle bin only away from the child list and the search view.
+    bool tabChangeAllowed() const;
+    // "Extend Editor": hands the current document to the user's external editor (or the desktop's
+    // handler) as a file in the temporary folder; its changes come back as the modified document.
+    bool externalEdit();
+    // The file the external editor works on, empty when none is out.
+    QString externalFile() const;
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     void documentLoaded(bool ok);
@@ -100,6 +111,10 @@ private:
     void load(QWebEngineView* view);
     void setActivity(const QString& text);
     void openAttachment(const QString& nodeId, const QString& fileName);
+    QByteArray activeHtml(bool capture);
+    void checkExternal(bool final);
+    void endExternal();
+    void takeExternalHtml(const QString& html);
 
     QTabWidget* tabs_;
     QWebEngineView* viewer_;
@@ -116,6 +131,8 @@ private:
     int tab_ = 0;
     bool loading_ = false;
     bool editMode_ = false;
+    struct External;
+    std::unique_ptr<External> ext_;
 };
 
 } // namespace zel
