@@ -666,6 +666,26 @@ TEST_P(EditorInFrame, LeavingAModifiedDocumentAsks) {
     emit frame.sessionClosing();
 }
 
+// The user's default document is opened with the session and shown at once.
+TEST_P(EditorInFrame, TheDefaultDocumentShowsWhenTheSessionOpens) {
+    const QString a = add(QStringLiteral("0"), QStringLiteral("A"));
+    ASSERT_TRUE(WriteDocumentText(db(), a, QStringLiteral("<html><body><p>first page</p></body></html>")));
+    CurrentUser().defaultDocument = a;
+    TFrmMain frame;
+    frame.setConfirmExit(false);
+    TTreePanel* tree = AttachKnowledgeTree(frame, false);
+    TDocumentPane* pane = AttachDocuments(frame, *tree);
+    emit frame.sessionOpened(db(), QStringLiteral("KB"));
+    EXPECT_EQ(tree->currentId(), a);
+    EXPECT_EQ(pane->state().nodeId, a);
+    EXPECT_TRUE(waitFor([&] {
+        return pane->run(pane->viewer()->page(), QStringLiteral("document.body ? document.body.innerText : ''"))
+            .toString()
+            .contains(QStringLiteral("first page"));
+    }));
+    emit frame.sessionClosing();
+}
+
 ZEL_INSTANTIATE_DB_TEST(EditorInFrame);
 
 // zel-cli in processes of its own writes and reads the same file knowledge base while the pane saves.

@@ -22,8 +22,14 @@ TDocumentPane* AttachDocuments(TFrmMain& frame, TTreePanel& tree) {
     pane->setNodeOpener([&tree](const QString& id, const QString& url) { return tree.openNode(id, url); });
     tree.setLeaveGuard([pane] { return pane->leaveDocument(true); });
 
-    QObject::connect(&frame, &TFrmMain::sessionOpened, pane,
-                     [pane](Database& db, const QString&) { pane->setDatabase(&db); });
+    // The tree opens the user's default document from its own session handler, which may run before
+    // this one: show whatever it opened once the pane has the connection.
+    QObject::connect(&frame, &TFrmMain::sessionOpened, pane, [pane, &tree](Database& db, const QString&) {
+        pane->setDatabase(&db);
+        if (tree.currentId().toLongLong() > 0 && pane->state().nodeId == tree.currentId() &&
+            pane->state().url.isEmpty())
+            pane->openNode(tree.currentId(), tree.currentUrl());
+    });
     QObject::connect(&frame, &TFrmMain::sessionClosing, pane, [pane] {
         pane->leaveDocument(true);
         pane->openNode(QStringLiteral("0"), {});
