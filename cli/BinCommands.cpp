@@ -21,6 +21,16 @@ QList<qint64> idArgs(const CliArgs& a) {
     return ids;
 }
 
+// Restore and purge take only rows in the bin: a live node purged by a mistyped id would be lost.
+void requireInBin(Database& db, const QList<qint64>& ids) {
+    for (const qint64 id : ids) {
+        Query q(db, QStringLiteral("select hasdelete from info where id=:id"), {{QStringLiteral(":id"), id}});
+        if (!q.next()) throw CliError{QStringLiteral("no node %1").arg(id)};
+        if (q.text(0) != QStringLiteral("Y"))
+            throw CliError{QStringLiteral("node %1 is not in the recycle bin").arg(id)};
+    }
+}
+
 int binCommand(Cli& cli, const CliArgs& a) {
     const QString sub = a.at(0, "bin command (list, restore, purge, empty)");
     Database& db = cli.session();
@@ -36,14 +46,19 @@ int binCommand(Cli& cli, const CliArgs& a) {
     }
     if (sub == QStringLiteral("restore")) {
         const QList<qint64> ids = idArgs(a);
-        Transaction tx(db);
-        if (!RestoreNodes(db, ids)) throw CliError{QStringLiteral("cannot restore: %1").arg(db.lastError())};
-        RestoreParents(db, ids);
-        if (!tx.commit()) throw CliError{QStringLiteral("cannot restore: %1").arg(db.lastError())};
+        cli.write(db, [&] {
+            requireInBin(db, ids);
+            if (!RestoreNodes(db, ids)) throw CliError{QStringLiteral("cannot restore: %1").arg(db.lastError())};
+            RestoreParents(db, ids);
+        });
         return kExitOk;
     }
     if (sub == QStringLiteral("purge")) {
-        if (!PurgeNodes(db, idArgs(a))) throw CliError{QStringLiteral("cannot purge: %1").arg(db.lastError())};
+        const QList<qint64> ids = idArgs(a);
+        cli.write(db, [&] {
+            requireInBin(db, ids);
+            if (!PurgeNodes(db, ids)) throw CliError{QStringLiteral("cannot purge: %1").arg(db.lastError())};
+        });
         return kExitOk;
     }
     if (sub == QStringLiteral("empty")) {

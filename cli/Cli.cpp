@@ -11,7 +11,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace zel {
 
@@ -28,14 +30,39 @@ QHash<QString, Registered>& commands() {
     return map;
 }
 
+// Control characters from stored text would drive the terminal (an ESC in a caption can rewrite the
+// screen): they are shown as "\xHH" ("\uHHHH" for DEL and C1, which JSON output leaves raw: that form is
+// also JSON's own escape). Tabs, line ends and CR LF pairs stay.
+QString escapeControls(const QString& s) {
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        const bool keep = c == u'\t' || c == u'\n' || (c == u'\r' && i + 1 < s.size() && s[i + 1] == u'\n');
+        if (c < 0x20 && !keep)
+            out += QStringLiteral("\\x%1").arg(int(c), 2, 16, QLatin1Char('0'));
+        else if (c >= 0x7F && c < 0xA0)
+            out += QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0'));
+        else
+            out += s[i];
+    }
+    return out;
+}
+
 void writeOut(const QString& s) {
-    const QByteArray b = s.toUtf8();
+    const QByteArray b = escapeControls(s).toUtf8();
     fwrite(b.constData(), 1, size_t(b.size()), stdout);
 }
 
 void writeErr(const QString& s) {
-    const QByteArray b = (s + u'\n').toUtf8();
+    const QByteArray b = (escapeControls(s) + u'\n').toUtf8();
     fwrite(b.constData(), 1, size_t(b.size()), stderr);
+}
+
+// Output that could not be written (a full disk, a closed pipe) fails the command; a write error of a
+// buffered stream shows at the latest when it is flushed.
+bool flushOutput() {
+    return fflush(stdout) == 0 && !ferror(stdout);
 }
 
 const char* kUsage =
@@ -47,14 +74,23 @@ const char* kUsage =
     "  node add PARENT CAPTION [--content FILE] [--hidden] [--keywords K] | node ls PARENT |\n"
     "  node show ID | node find NAMEPATH | node rename ID CAPTION | node move ID PARENT |\n"
     "  node copy ID PARENT [--children] | node delete ID...   (node ls, content get: [--doc-password PW])\n"
-    "  content get ID | content put ID FILE\n"
+    "  content get ID | content put ID FILE [--charset NAME]\n"
     "  attach add ID FILE [--name NAME] | attach ls ID | attach get ID NAME [-o FILE] |\n"
     "  attach get-id ATTID [-o FILE] | attach rename ATTID NAME | attach delete ATTID\n"
     "  bin list | bin restore ID... | bin purge ID... | bin empty\n"
     "  maintain [--keep-deleted] [--repair-paths]\n"
     "  search TEXT [--content] [--no-fullname] [--case] [--subtree ID] [--created FROM TO]\n"
     "         [--modified FROM TO] [--owner TEXT] [--html] [--scan]\n"
-    "  search-index status | rebuild | drop\n";
+    "  search-index status | rebuild | drop\n"
+    "  mail account add NAME --address A --pop3 HOST[:PORT] --user U [--password PW] [--keep-on-server]\n"
+    "       [--tls tls|starttls|none] [--allow-plain] --smtp HOST[:PORT] [--smtp-auth] [--smtp-user U\n"
+    "       --smtp-password PW] [--ca-file F] [--folder ID] | mail account set NAME ... | mail account list |\n"
+    "  mail account remove NAME\n"
+    "  mail receive [ACCOUNT] | mail import FILE... --folder ID | mail run [ACCOUNT]\n"
+    "  mail outbox | mail outbox add NODE --account A --to LIST [--cc LIST] [--bcc LIST] [--subject S]\n"
+    "       [--priority 1-5] [--direct] [--anonymous] | mail send NODE | mail run [ACCOUNT] --send-only\n"
+    "       (unremembered passwords: ZEL_MAIL_PASSWORD; direct delivery: ZEL_DNS_SERVER=HOST:PORT,\n"
+    "       ZEL_SMTP_DIRECT_PORT, ZEL_SMTP_CA_FILE, ZEL_MAIL_TIMEOUT)\n";
 
 // "--name" takes one value, "--name=2" two (joined by a line end).
 int optionArity(const QStringList& valueOptions, const QString& arg) {
@@ -88,10 +124,16 @@ Database& Cli::session() {
     if (open_) return db;
     if (kbName.isEmpty()) throw CliError{QStringLiteral("this command needs -k NAME -u CODE -p PASSWORD"), kExitUsage};
     if (userCode.isEmpty()) throw CliError{QStringLiteral("missing -u CODE"), kExitUsage};
-    MainData().loadCatalogue();
+    if (!MainData().loadCatalogue() && MainData().catalogue.unreadable())
+        throw CliError{QStringLiteral("cannot read the catalogue %1").arg(MainData().catalogue.filePath())};
     const OpenResult r = OpenKnowledgeBase(db, MainData().catalogue, kbName, userCode, true, true, false, password);
     if (r.status == OpenStatus::NoEntry) throw CliError{QStringLiteral("no knowledge base named \"%1\"").arg(kbName)};
-    if (!r.ok()) throw CliError{OpenMessage(r, userCode)};
+    if (!r.ok()) {
+        // The connection failure keeps the system's message; the reason follows it.
+        QString message = OpenMessage(r, userCode);
+        if (!r.detail.isEmpty()) message += QStringLiteral(": ") + r.detail;
+        throw CliError{message};
+    }
     if (!UpgradeSchema(db))
         throw CliError{QStringLiteral("cannot bring the knowledge base up to date: %1").arg(db.lastError())};
     LoadSystemFolders(db);
@@ -141,8 +183,25 @@ void Cli::println(const QString& line) const {
 }
 
 void Cli::writeRaw(const QByteArray& bytes) const {
-    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    fflush(stdout);
+    if (fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) || !flushOutput())
+        throw CliError{QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(strerror(errno)))};
+}
+
+void Cli::write(Database& db, const std::function<void()>& work) {
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            Transaction tx(db);
+            if (!tx.ok()) throw CliError{QStringLiteral("cannot start a change: %1").arg(db.lastError())};
+            work();
+            if (!tx.commit()) throw CliError{QStringLiteral("cannot store the change: %1").arg(db.lastError())};
+            return;
+        } catch (const CliError&) {
+            // The transaction is rolled back by now; the next attempt checks everything again.
+            if (attempt >= kAttempts || !db.retryableFailure()) throw;
+        }
+        pauseBeforeRetry(attempt);
+    }
 }
 
 int runCli(int argc, char** argv) {
@@ -153,6 +212,7 @@ int runCli(int argc, char** argv) {
     registerNodeCommands();
     registerBinCommands();
     registerSearchCommands();
+    registerMailCommands();
 
     QStringList args = QCoreApplication::arguments().mid(1);
     Cli cli;
@@ -212,7 +272,10 @@ int runCli(int argc, char** argv) {
                 words << a;
             }
         }
-        return it->run(cli, CliArgs(words, options, flags));
+        const int status = it->run(cli, CliArgs(words, options, flags));
+        if (!flushOutput())
+            throw CliError{QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(strerror(errno)))};
+        return status;
     } catch (const CliError& e) {
         writeErr(e.message);
         return e.status;

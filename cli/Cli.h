@@ -60,6 +60,10 @@ public:
     // Bytes as they are (document content, attachment data).
     void writeRaw(const QByteArray& bytes) const;
 
+    // Runs work (which throws CliError on failure) as one transaction. A transaction the server broke
+    // off for a deadlock or a serialization failure is run again, a few times at most.
+    void write(Database& db, const std::function<void()>& work);
+
 private:
     bool open_ = false;
 };
@@ -78,5 +82,10 @@ void registerUserCommands();
 void registerNodeCommands(); // node, content, attach
 void registerBinCommands();  // bin, maintain
 void registerSearchCommands();
+void registerMailCommands(); // mail account|receive|import|run|...
+
+// The sending subcommands of "mail": outbox [add], send NODE.
+int mailOutboxCommand(Cli& cli, const CliArgs& args);
+int mailSendCommand(Cli& cli, const CliArgs& args);
 
 } // namespace zel

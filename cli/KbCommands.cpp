@@ -7,6 +7,8 @@
 #include "store/Nodes.h"
 #include "store/Schema.h"
 
+#include <cstdio>
+
 namespace zel {
 
 namespace {
@@ -48,16 +50,32 @@ int kbNew(Cli& cli, const CliArgs& a) {
 int kbRemove(const CliArgs& a) {
     Catalogue& cat = MainData().catalogue;
     const QString name = a.at(1, "knowledge base name");
-    const int idx = cat.FindCatalogueEntry(name);
-    if (idx < 0) throw CliError{QStringLiteral("no knowledge base named \"%1\"").arg(name)};
-    cat.entries().removeAt(idx);
-    if (!cat.SaveCatalogue()) throw CliError{QStringLiteral("cannot write %1").arg(cat.filePath())};
+    QString error;
+    bool found = true;
+    const bool ok = cat.UpdateCatalogue(
+        [&](QList<CatalogueEntry>& entries, QString*) {
+            for (qsizetype i = 0; i < entries.size(); ++i)
+                if (entries[i].nameText() == name) {
+                    entries.removeAt(i);
+                    return true;
+                }
+            found = false;
+            return false;
+        },
+        &error);
+    if (!found) throw CliError{QStringLiteral("no knowledge base named \"%1\"").arg(name)};
+    if (!ok) throw CliError{error};
     return kExitOk;
 }
 
 int kbCommand(Cli& cli, const CliArgs& a) {
-    MainData().loadCatalogue();
     const QString sub = a.at(0, "kb command (list, new, remove)");
+    if (!MainData().loadCatalogue() && MainData().catalogue.unreadable()) {
+        const QString message = QStringLiteral("cannot read the catalogue %1").arg(MainData().catalogue.filePath());
+        // Listing it as empty would hide the knowledge bases; a change goes on and keeps the file.
+        if (sub == QStringLiteral("list")) throw CliError{message};
+        fprintf(stderr, "%s; it is kept beside it as datalink.dat.unreadable.N\n", message.toLocal8Bit().constData());
+    }
     if (sub == QStringLiteral("list")) return kbList(cli);
     if (sub == QStringLiteral("new")) return kbNew(cli, a);
     if (sub == QStringLiteral("remove")) return kbRemove(a);

@@ -51,18 +51,33 @@ QString checkedCaption(const QString& raw) {
     return caption;
 }
 
+// Documents larger than this are refused rather than read until memory runs out (a device, a pipe).
+constexpr qint64 kMaxDocumentBytes = qint64(256) * 1024 * 1024;
+
 QByteArray readFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) throw CliError{QStringLiteral("cannot read %1").arg(path)};
-    return f.readAll();
+    const QString tooLarge = QStringLiteral("%1 is larger than %2 MB").arg(path).arg(kMaxDocumentBytes >> 20);
+    if (f.size() > kMaxDocumentBytes) throw CliError{tooLarge};
+    QByteArray out;
+    QByteArray chunk(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = f.read(chunk.data(), chunk.size());
+        if (n < 0) throw CliError{QStringLiteral("cannot read %1: %2").arg(path, f.errorString())};
+        if (n == 0) break;
+        if (out.size() + n > kMaxDocumentBytes) throw CliError{tooLarge};
+        out.append(chunk.constData(), n);
+    }
+    return out;
 }
 
-// An HTML file: a byte-order mark decides, else UTF-8.
-QString readHtmlFile(const QString& path) {
-    const QByteArray bytes = readFile(path);
-    const bool marked =
-        bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
-    return marked ? decodeWithBom(bytes) : QString::fromUtf8(bytes);
+// An HTML file: a byte-order mark, else --charset, else its <meta> charset, else UTF-8 when valid,
+// else the code page setting. A file that is not text is refused.
+QString readHtmlFile(const QString& path, const CliArgs& a) {
+    QString error;
+    const auto text = decodeDocumentBytes(readFile(path), a.option(QStringLiteral("--charset")).toLatin1(), &error);
+    if (!text) throw CliError{QStringLiteral("cannot take %1: %2").arg(path, error)};
+    return *text;
 }
 
 PasswordPrompt promptFrom(const CliArgs& a) {
@@ -79,26 +94,40 @@ void requireDocumentPassword(Database& db, const QString& id, const CliArgs& a) 
         throw CliError{QStringLiteral("the document password of node %1 was not given or is wrong").arg(id)};
 }
 
-void commit(Transaction& tx, Database& db) {
-    if (!tx.commit()) throw CliError{QStringLiteral("cannot store the change: %1").arg(db.lastError())};
+// The node or one above it is in the recycle bin (or purged): nothing may go below it. The store
+// checks again under its locks; this gives the message.
+void refuseBinTarget(Database& db, const QString& target) {
+    if (target == kRoot) return;
+    QList<qint64> chain;
+    for (const QString& part : GetChildPath(db, target).split(u'/', Qt::SkipEmptyParts))
+        chain << part.toLongLong();
+    if (chain.isEmpty()) throw CliError{QStringLiteral("no node %1").arg(target)};
+    Params p;
+    const QString list = sql::inList(chain, p);
+    const qint64 live =
+        db.scalar(QStringLiteral("select count(*) from info where id in (%1) and ").arg(list) + sql::live(), p)
+            .toLongLong();
+    if (live != chain.size()) throw CliError{QStringLiteral("node %1 is in the recycle bin").arg(target)};
 }
 
 int nodeAdd(Cli& cli, Database& db, const CliArgs& a) {
     const QString parent = nodeArg(db, a, 1, "parent id", true);
     Tinfoproperty rec;
     rec.caption = checkedCaption(a.at(2, "caption"));
-    if (IsSiblingCaptionTaken(db, parent, kRoot, rec.caption)) throw CliError{GetString(40434)};
     rec.hidden = a.flag(QStringLiteral("--hidden"));
     rec.keywords = a.option(QStringLiteral("--keywords"));
-    if (a.has(QStringLiteral("--content"))) rec.content = readHtmlFile(a.option(QStringLiteral("--content")));
-    rec.sortNumber = MaxSortNumber(db, parent) + 1;
-    Transaction tx(db);
-    const QString id = InsertNode(db, rec, parent);
-    if (id.isEmpty()) throw CliError{QStringLiteral("cannot add the node: %1").arg(db.lastError())};
-    if (!rec.keywords.isEmpty() && !UpdateNodeProperties(db, rec, id))
-        throw CliError{QStringLiteral("cannot store the keywords: %1").arg(db.lastError())};
-    if (parent != kRoot) RefreshHasChild(db, parent);
-    commit(tx, db);
+    if (a.has(QStringLiteral("--content"))) rec.content = readHtmlFile(a.option(QStringLiteral("--content")), a);
+    QString id;
+    cli.write(db, [&] {
+        refuseBinTarget(db, parent);
+        if (IsSiblingCaptionTaken(db, parent, kRoot, rec.caption)) throw CliError{GetString(40434)};
+        rec.sortNumber = MaxSortNumber(db, parent) + 1;
+        id = InsertNode(db, rec, parent);
+        if (id.isEmpty()) throw CliError{QStringLiteral("cannot add the node: %1").arg(db.lastError())};
+        if (!rec.keywords.isEmpty() && !UpdateNodeProperties(db, rec, id))
+            throw CliError{QStringLiteral("cannot store the keywords: %1").arg(db.lastError())};
+        if (parent != kRoot) RefreshHasChild(db, parent);
+    });
     cli.println(id);
     return kExitOk;
 }
@@ -141,60 +170,66 @@ int nodeShow(Cli& cli, Database& db, const CliArgs& a) {
     return kExitOk;
 }
 
-int nodeRename(Database& db, const CliArgs& a) {
+int nodeRename(Cli& cli, Database& db, const CliArgs& a) {
     const QString id = nodeArg(db, a, 1, "node id", false);
     const QString caption = checkedCaption(a.at(2, "caption"));
-    if (IsSiblingCaptionTaken(db, parentOf(db, id), id, caption)) throw CliError{GetString(40315)};
-    if (!RenameNode(db, caption, id)) throw CliError{QStringLiteral("cannot rename: %1").arg(db.lastError())};
+    cli.write(db, [&] {
+        if (IsSiblingCaptionTaken(db, parentOf(db, id), id, caption)) throw CliError{GetString(40315)};
+        if (!RenameNode(db, caption, id)) throw CliError{QStringLiteral("cannot rename: %1").arg(db.lastError())};
+    });
     return kExitOk;
 }
 
 // The tree's refusals for moving and copying a node under target.
+// The tree's refusals for moving and copying a node under target, and a target in the recycle bin.
 void checkTarget(Database& db, const QString& id, const QString& target) {
     if (target == id || GetChildPath(db, target).startsWith(GetChildPath(db, id))) throw CliError{GetString(41046)};
     if (target == parentOf(db, id)) throw CliError{GetString(41047)};
     if (IsSiblingCaptionTaken(db, target, kRoot, GetNodeCaption(db, id))) throw CliError{GetString(40314)};
+    refuseBinTarget(db, target);
 }
 
-int nodeMove(Database& db, const CliArgs& a) {
+int nodeMove(Cli& cli, Database& db, const CliArgs& a) {
     const QString id = nodeArg(db, a, 1, "node id", false);
     const QString target = nodeArg(db, a, 2, "target parent id", true);
-    checkTarget(db, id, target);
-    const QString oldParent = parentOf(db, id);
-    Transaction tx(db);
-    if (MoveNode(db, target, id) == 0) throw CliError{QStringLiteral("cannot move: %1").arg(db.lastError())};
-    if (oldParent != kRoot) RefreshHasChild(db, oldParent);
-    if (target != kRoot) RefreshHasChild(db, target);
-    commit(tx, db);
+    // Checked inside the transaction: another writer may have moved either node since.
+    cli.write(db, [&] {
+        checkTarget(db, id, target);
+        const QString oldParent = parentOf(db, id);
+        if (MoveNode(db, target, id) == 0) throw CliError{QStringLiteral("cannot move: %1").arg(db.lastError())};
+        if (oldParent != kRoot) RefreshHasChild(db, oldParent);
+        if (target != kRoot) RefreshHasChild(db, target);
+    });
     return kExitOk;
 }
 
 int nodeCopy(Cli& cli, Database& db, const CliArgs& a) {
     const QString id = nodeArg(db, a, 1, "node id", false);
     const QString target = nodeArg(db, a, 2, "target parent id", true);
-    checkTarget(db, id, target);
-    Transaction tx(db);
-    const QString copy = CopySubtree(db, a.flag(QStringLiteral("--children")), target, id);
-    if (copy.isEmpty()) throw CliError{QStringLiteral("cannot copy: %1").arg(db.lastError())};
-    if (target != kRoot) RefreshHasChild(db, target);
-    commit(tx, db);
+    QString copy;
+    cli.write(db, [&] {
+        checkTarget(db, id, target);
+        copy = CopySubtree(db, a.flag(QStringLiteral("--children")), target, id);
+        if (copy.isEmpty()) throw CliError{QStringLiteral("cannot copy: %1").arg(db.lastError())};
+        if (target != kRoot) RefreshHasChild(db, target);
+    });
     cli.println(copy);
     return kExitOk;
 }
 
-int nodeDelete(Database& db, const CliArgs& a) {
+int nodeDelete(Cli& cli, Database& db, const CliArgs& a) {
     if (a.size() < 2) throw CliError{QStringLiteral("missing node id"), kExitUsage};
     QStringList ids;
     for (qsizetype i = 1; i < a.size(); ++i)
         ids << nodeArg(db, a, i, "node id", false);
-    Transaction tx(db);
-    for (const QString& id : ids) {
-        const QString parent = parentOf(db, id);
-        if (!MoveNodeToBin(db, id, true))
-            throw CliError{QStringLiteral("cannot delete %1: %2").arg(id, db.lastError())};
-        if (parent != kRoot) RefreshHasChild(db, parent);
-    }
-    commit(tx, db);
+    cli.write(db, [&] {
+        for (const QString& id : ids) {
+            const QString parent = parentOf(db, id);
+            if (!MoveNodeToBin(db, id, true))
+                throw CliError{QStringLiteral("cannot delete %1: %2").arg(id, db.lastError())};
+            if (parent != kRoot) RefreshHasChild(db, parent);
+        }
+    });
     return kExitOk;
 }
 
@@ -210,10 +245,10 @@ int nodeCommand(Cli& cli, const CliArgs& a) {
         cli.println(id);
         return kExitOk;
     }
-    if (sub == QStringLiteral("rename")) return nodeRename(db, a);
-    if (sub == QStringLiteral("move")) return nodeMove(db, a);
+    if (sub == QStringLiteral("rename")) return nodeRename(cli, db, a);
+    if (sub == QStringLiteral("move")) return nodeMove(cli, db, a);
     if (sub == QStringLiteral("copy")) return nodeCopy(cli, db, a);
-    if (sub == QStringLiteral("delete")) return nodeDelete(db, a);
+    if (sub == QStringLiteral("delete")) return nodeDelete(cli, db, a);
     throw CliError{QStringLiteral("unknown node command \"%1\"").arg(sub), kExitUsage};
 }
 
@@ -227,8 +262,11 @@ int contentCommand(Cli& cli, const CliArgs& a) {
         return kExitOk;
     }
     if (sub == QStringLiteral("put")) {
-        const QString text = readHtmlFile(a.at(2, "file"));
-        if (!WriteDocumentText(db, id, text)) throw CliError{QStringLiteral("cannot store: %1").arg(db.lastError())};
+        const QString text = readHtmlFile(a.at(2, "file"), a);
+        cli.write(db, [&] {
+            if (!WriteDocumentText(db, id, text))
+                throw CliError{QStringLiteral("cannot store: %1").arg(db.lastError())};
+        });
         return kExitOk;
     }
     throw CliError{QStringLiteral("unknown content command \"%1\"").arg(sub), kExitUsage};
@@ -248,8 +286,12 @@ void writeOutput(Cli& cli, const CliArgs& a, const QByteArray& bytes, const QStr
     QString target = a.option(QStringLiteral("-o"));
     if (QFileInfo(target).isDir()) target += u'/' + SafeAttachmentFileName(name);
     QFile f(target);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        throw CliError{QStringLiteral("cannot write %1").arg(target)};
+    // A full disk shows only when the buffer is written out.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size() || !f.flush())
+        throw CliError{QStringLiteral("cannot write %1: %2").arg(target, f.errorString())};
+    f.close();
+    if (f.error() != QFileDevice::NoError)
+        throw CliError{QStringLiteral("cannot write %1: %2").arg(target, f.errorString())};
 }
 
 // A stored name with "/" or "\\" could never be reached through a path URL.
@@ -327,9 +369,11 @@ int attachCommand(Cli& cli, const CliArgs& a) {
 
 void registerNodeCommands() {
     registerCommand(QStringLiteral("node"), nodeCommand,
-                    {QStringLiteral("--content"), QStringLiteral("--keywords"), QStringLiteral("--doc-password")},
+                    {QStringLiteral("--content"), QStringLiteral("--keywords"), QStringLiteral("--doc-password"),
+                     QStringLiteral("--charset")},
                     {QStringLiteral("--hidden"), QStringLiteral("--children")});
-    registerCommand(QStringLiteral("content"), contentCommand, {QStringLiteral("--doc-password")}, {});
+    registerCommand(QStringLiteral("content"), contentCommand,
+                    {QStringLiteral("--doc-password"), QStringLiteral("--charset")}, {});
     registerCommand(QStringLiteral("attach"), attachCommand, {QStringLiteral("--name"), QStringLiteral("-o")}, {});
 }
 

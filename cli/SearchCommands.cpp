@@ -76,7 +76,8 @@ int searchIndexCommand(Cli& cli, const CliArgs& a) {
         throw CliError{QStringLiteral("unknown search-index command \"%1\"").arg(sub), kExitUsage};
     }
     cli.printRecord({{QStringLiteral("ready"), SearchIndexReady(db) ? QStringLiteral("Y") : QStringLiteral("N")},
-                     {QStringLiteral("bytes"), QString::number(SearchIndexBytes(db))}});
+                     {QStringLiteral("bytes"), QString::number(SearchIndexBytes(db))},
+                     {QStringLiteral("pending"), QString::number(SearchIndexPendingChanges(db))}});
     return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QtEndian>
 #include <iconv.h>
@@ -113,6 +114,55 @@ QString decodeWithBom(const QByteArray& bytes) {
         return dec(QByteArrayView(bytes).sliced(2));
     }
     if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return QString::fromUtf8(bytes.constData() + 3, n - 3);
+    return fromSystemCodePage(bytes);
+}
+
+QByteArray declaredCharset(const QByteArray& bytes) {
+    static const QRegularExpression meta(
+        QStringLiteral("<meta\\b[^>]*?\\bcharset\\s*=\\s*[\"']?\\s*([A-Za-z0-9._:-]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = meta.match(QString::fromLatin1(bytes.left(4096)));
+    return m.hasMatch() ? m.captured(1).toLatin1() : QByteArray();
+}
+
+namespace {
+// Decodes bytes in a named charset; nullopt when the charset is not known.
+std::optional<QString> decodeIn(const QByteArray& bytes, const QByteArray& charset) {
+    const QByteArray name = charset.trimmed().toLower();
+    if (name == "utf-8" || name == "utf8") return QString::fromUtf8(bytes);
+    if (isCp1252(name) && isCp1252(systemCodePage())) return fromSystemCodePage(bytes);
+    bool ok = false;
+    const QByteArray utf8 = iconvConvert(bytes, "UTF-8", name.constData(), &ok);
+    if (!ok) return std::nullopt;
+    return QString::fromUtf8(utf8);
+}
+} // namespace
+
+std::optional<QString> decodeDocumentBytes(const QByteArray& bytes, const QByteArray& charset, QString* error) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    const bool marked = (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) ||
+                        (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF);
+    if (marked) return decodeWithBom(bytes);
+    // Text in an 8-bit or UTF-8 form holds no NUL: such bytes are a binary file, which would be
+    // stored as different bytes.
+    if (bytes.contains('\0')) {
+        if (error) *error = QStringLiteral("the file is not text (it holds NUL bytes)");
+        return std::nullopt;
+    }
+    if (!charset.isEmpty()) {
+        auto text = decodeIn(bytes, charset);
+        if (!text && error) *error = QStringLiteral("unknown charset \"%1\"").arg(QString::fromLatin1(charset));
+        return text;
+    }
+    // A declaration the system does not know is passed over, and so is a 16- or 32-bit form that the
+    // bytes (no mark, no NUL) cannot be in.
+    if (const QByteArray declared = declaredCharset(bytes).toLower();
+        !declared.isEmpty() && !declared.startsWith("utf-16") && !declared.startsWith("utf-32"))
+        if (auto text = decodeIn(bytes, declared)) return text;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    if (!utf8.hasError()) return text;
     return fromSystemCodePage(bytes);
 }
 

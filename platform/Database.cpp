@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
+#include <QThread>
 
 namespace zel {
 
@@ -103,8 +105,13 @@ qint64 Database::insert(const QString& sql, const Params& params) {
     return ok ? v.toLongLong() : 0;
 }
 
+bool Database::retryableFailure() const {
+    return backend_ && backend_->retryableFailure;
+}
+
 bool Database::begin() {
     if (!isOpen()) return false;
+    if (depth_ == 0) backend_->retryableFailure = false;
     const QString sql =
         depth_ == 0 ? (dialect_ == Dialect::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"))
                     : QStringLiteral("SAVEPOINT zel_sp%1").arg(depth_);
@@ -200,6 +207,21 @@ QVariant Query::value(int i) const {
 }
 QVariant Query::value(const QString& name) const {
     return value(columnIndex(name));
+}
+
+void pauseBeforeRetry(int attempt) {
+    QThread::msleep(QRandomGenerator::global()->bounded(10, 40 * (attempt + 1)));
+}
+
+bool runTransaction(Database& db, const std::function<bool()>& work, int attempts) {
+    for (int attempt = 1;; ++attempt) {
+        {
+            Transaction tx(db);
+            if (tx.ok() && work() && tx.commit()) return true;
+        }
+        if (attempt >= attempts || db.transactionDepth() > 0 || !db.retryableFailure()) return false;
+        pauseBeforeRetry(attempt);
+    }
 }
 
 QString dbDateTimeText(const QDateTime& dt) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -50,6 +51,10 @@ public:
     bool commit();
     bool rollback();
     int transactionDepth() const { return depth_; }
+
+    // The current (or last) outermost transaction was broken off by the server for a deadlock or a
+    // serialization failure: running it again may succeed.
+    bool retryableFailure() const;
 
     Backend* backend() { return backend_.get(); }
     void setError(const QString& e) { error_ = e; }
@@ -142,7 +147,17 @@ public:
     virtual std::unique_ptr<Cursor> run(const QString& sql, const Params& params, QString& error,
                                         bool streaming = false) = 0;
     virtual bool execRaw(const QString& sql, QString& error) = 0;
+    // Set by a failure the server reports as a deadlock or serialization failure; cleared when an
+    // outermost transaction begins.
+    bool retryableFailure = false;
 };
+
+// Runs work (which returns false on failure) as one transaction. When the server broke the
+// transaction off for a deadlock or a serialization failure, it is rolled back and run again, up to
+// attempts times in all; any other failure ends it at once.
+bool runTransaction(Database& db, const std::function<bool()>& work, int attempts = 5);
+// A short, random pause before the next attempt, so that two writers that met do not meet again.
+void pauseBeforeRetry(int attempt);
 
 std::unique_ptr<Backend> makeSqliteBackend();
 std::unique_ptr<Backend> makePgBackend();

@@ -163,6 +163,12 @@ private:
 
 void ignoreNotice(void*, const char*) {}
 
+// Deadlock detected, serialization failure: the transaction was broken off and may be run again.
+bool isRetryable(const PGresult* r) {
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    return state && (qstrcmp(state, "40P01") == 0 || qstrcmp(state, "40001") == 0);
+}
+
 class PgBackend final : public Backend {
 public:
     ~PgBackend() override { close(); }
@@ -257,6 +263,7 @@ public:
             const auto st = first ? PQresultStatus(first) : PGRES_FATAL_ERROR;
             if (st != PGRES_SINGLE_TUPLE && st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
                 error = QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(conn_)).trimmed();
+                if (isRetryable(first)) retryableFailure = true;
                 if (first) PQclear(first);
                 while (PGresult* r = PQgetResult(conn_))
                     PQclear(r);
@@ -269,6 +276,7 @@ public:
         const auto st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
         if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
             error = QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_)).trimmed();
+            if (isRetryable(r)) retryableFailure = true;
             if (r) PQclear(r);
             return nullptr;
         }
@@ -278,8 +286,16 @@ public:
     bool execRaw(const QString& sql, QString& error) override {
         PGresult* r = PQexec(conn_, sql.toUtf8().constData());
         const auto st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
-        const bool ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
-        if (!ok) error = QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_)).trimmed();
+        bool ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+        if (!ok) {
+            error = QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_)).trimmed();
+            if (isRetryable(r)) retryableFailure = true;
+        } else if (sql == QStringLiteral("COMMIT") && qstrcmp(PQcmdStatus(r), "COMMIT") != 0) {
+            // A transaction that an earlier statement aborted answers COMMIT with "ROLLBACK" and no
+            // error: nothing was stored.
+            ok = false;
+            error = QStringLiteral("the transaction was rolled back after an earlier error");
+        }
         if (r) PQclear(r);
         return ok;
     }

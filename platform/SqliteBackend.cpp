@@ -4,8 +4,13 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace zel {
 
@@ -83,8 +88,19 @@ public:
 
     bool open(const QString& target, const QString&, const QString&, QString& error) override {
         // Never create here: a missing file is a missing knowledge base.
-        if (!QFile::exists(target)) {
-            error = QStringLiteral("file not found: %1").arg(target);
+        if (!QFile::exists(target)) recoverCompactionBackup(target);
+        const QFileInfo info(target);
+        if (!info.exists()) {
+            error = QStringLiteral("the file %1 does not exist").arg(target);
+            return false;
+        }
+        if (!info.isFile()) {
+            error = QStringLiteral("%1 is not a knowledge base file").arg(target);
+            return false;
+        }
+        // The log files live beside the knowledge base: without a writable folder every change fails.
+        if (!QFileInfo(info.absolutePath()).isWritable() || !info.isWritable()) {
+            error = QStringLiteral("%1 or its folder cannot be written").arg(target);
             return false;
         }
         const int rc = sqlite3_open_v2(QFile::encodeName(target).constData(), &db_,
@@ -99,6 +115,8 @@ public:
                                    nullptr, nullptr);
         // A file that is not a database fails here rather than at first use.
         if (!execRaw(QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
+            if (sqlite3_errcode(db_) == SQLITE_NOTADB)
+                error = QStringLiteral("%1 is not a knowledge base (%2)").arg(target, error);
             close();
             return false;
         }
@@ -210,9 +228,15 @@ bool createSqliteFile(const QString& path, QString* error) {
         if (error) *error = QStringLiteral("file already exists: %1").arg(path);
         return false;
     }
+    // Made by us with owner-only access before SQLite opens it; its log files take the same mode.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error) *error = QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    ::close(fd);
     sqlite3* db = nullptr;
-    const int rc =
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     bool ok = rc == SQLITE_OK;
     // Write the header now so the file is a real, empty database.
     if (ok)
@@ -224,25 +248,11 @@ bool createSqliteFile(const QString& path, QString* error) {
     return ok;
 }
 
-bool sqliteVacuumInto(const QString& source, const QString& target, QString* error) {
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(QFile::encodeName(source).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
-    if (ok) {
-        sqlite3_busy_timeout(db, 15000);
-        sqlite3_stmt* st = nullptr;
-        ok = sqlite3_prepare_v2(db, "VACUUM INTO ?1", -1, &st, nullptr) == SQLITE_OK;
-        if (ok) {
-            const QByteArray t = QFile::encodeName(target);
-            sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-            ok = sqlite3_step(st) == SQLITE_DONE;
-        }
-        if (!ok && error) *error = QString::fromUtf8(sqlite3_errmsg(db));
-        sqlite3_finalize(st);
-    } else if (error) {
-        *error = QStringLiteral("cannot open %1").arg(source);
-    }
-    sqlite3_close_v2(db);
-    return ok;
+bool recoverCompactionBackup(const QString& path) {
+    const QString backup = QFileInfo(path).absolutePath() + QStringLiteral("/smtp_cr_0856_old.mdb");
+    if (QFile::exists(path) || !QFile::exists(backup)) return false;
+    // Rename does not replace: of two processes that both find the file missing, one puts it back.
+    return QFile::rename(backup, path);
 }
 
 } // namespace zel

@@ -6,10 +6,12 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
   libgl-dev libxkbcommon-dev
-  libsqlite3-dev libpq-dev zlib1g-dev libdeflate-dev libssl-dev libcurl4-openssl-dev
+  libsqlite3-dev sqlite3 libpq-dev zlib1g-dev libdeflate-dev libssl-dev libcurl4-openssl-dev
   shared-mime-info
   libgtest-dev
   postgresql postgresql-contrib
+  libgumbo-dev openssl python3 dovecot-pop3d
+  python3-aiosmtpd dnsmasq-base swaks
 )
 missing=()
 for p in "${packages[@]}"; do

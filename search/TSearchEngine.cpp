@@ -143,7 +143,7 @@ void TSearchEngine::run() {
     qint64 tailFrom = -1; // with a partly built index: rows past this id are read by the plain pass
     if (c.includeContent && c.method == TSearchCriteria::Method::Auto &&
         std::any_of(words.include.begin(), words.include.end(), [&](const QString& w) {
-            return IndexCanServe(c.matchCase ? FoldCase(w) : w, c.includeFullName);
+            return IndexCanServe(db.dialect(), c.matchCase ? FoldCase(w) : w, c.includeFullName);
         })) {
         // A first build of a large index takes minutes: each search gives it a little time and uses what
         // is built so far.

@@ -4,10 +4,13 @@
 #include "store/Compression.h"
 #include "store/FieldText.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
+#include <QThread>
 #include <QtEndian>
 #include <cstring>
 
@@ -172,9 +175,13 @@ bool Catalogue::parse(const QByteArray& table, QList<CatalogueEntry>& out) {
 
 bool Catalogue::LoadCatalogue(const QString& filePath) {
     path_ = filePath;
+    return read();
+}
+
+bool Catalogue::read() {
     entries_.clear();
     unreadable_ = false;
-    QFile f(filePath);
+    QFile f(path_);
     if (!f.exists()) return true;
     if (!f.open(QIODevice::ReadOnly)) {
         unreadable_ = true;
@@ -182,26 +189,71 @@ bool Catalogue::LoadCatalogue(const QString& filePath) {
     }
     const QByteArray raw = f.readAll();
     // A file that does not expand is read as stored.
-    if (parse(DecompressStream(raw), entries_)) return true;
+    if (f.error() == QFileDevice::NoError && parse(DecompressStream(raw), entries_)) return true;
     entries_.clear();
     unreadable_ = true;
     return false;
 }
 
-bool Catalogue::SaveCatalogue() {
-    if (path_.isEmpty()) return false;
+bool Catalogue::write(QString* error) {
+    auto fail = [&](const QString& message) {
+        if (error) *error = message;
+        return false;
+    };
     if (unreadable_) {
-        // Keep what we could not read before replacing it.
-        QFile::remove(unreadableCopyPath());
-        if (!QFile::copy(path_, unreadableCopyPath())) return false;
+        // Keep what could not be read, each time under a name of its own.
+        QString copy;
+        for (int n = 1; copy.isEmpty() || QFile::exists(copy); ++n)
+            copy = path_ + QStringLiteral(".unreadable.%1").arg(n);
+        if (!QFile::copy(path_, copy)) return fail(QStringLiteral("cannot keep a copy of %1").arg(path_));
+        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        unreadableCopy_ = copy;
         unreadable_ = false;
     }
     // The first write on a fresh machine makes the home folder.
     QDir().mkpath(QFileInfo(path_).absolutePath());
     QSaveFile f(path_);
-    if (!f.open(QIODevice::WriteOnly)) return false;
-    f.write(CompressStream(serialize(entries_)));
-    return f.commit();
+    if (!f.open(QIODevice::WriteOnly)) return fail(QStringLiteral("cannot write %1").arg(path_));
+    // It may hold server passwords: the owner only, before anything is written.
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray data = CompressStream(serialize(entries_));
+    if (f.write(data) != data.size() || !f.commit()) return fail(QStringLiteral("cannot write %1").arg(path_));
+    return true;
+}
+
+namespace {
+// Held while the catalogue is read, changed and written, so that writers never lose each other's
+// entries. A lock left by a process that died is taken over.
+bool lockCatalogue(QLockFile& lock, QString* error) {
+    QDir().mkpath(QFileInfo(lock.fileName()).absolutePath());
+    lock.setStaleLockTime(30000);
+    // Short, steady waits: QLockFile's own doubles its pause up to seconds, while a holder keeps the
+    // lock for a moment only.
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        if (lock.tryLock(0)) return true;
+        if (lock.error() != QLockFile::LockFailedError) break;
+        QThread::msleep(20);
+    }
+    if (error) *error = QStringLiteral("the catalogue is locked by another program (%1)").arg(lock.fileName());
+    return false;
+}
+} // namespace
+
+bool Catalogue::SaveCatalogue() {
+    if (path_.isEmpty()) return false;
+    QLockFile lock(path_ + QStringLiteral(".lock"));
+    if (!lockCatalogue(lock, nullptr)) return false;
+    return write(nullptr);
+}
+
+bool Catalogue::UpdateCatalogue(const std::function<bool(QList<CatalogueEntry>&, QString*)>& change, QString* error) {
+    if (path_.isEmpty()) return false;
+    QLockFile lock(path_ + QStringLiteral(".lock"));
+    if (!lockCatalogue(lock, error)) return false;
+    read(); // an unreadable file is kept by write()
+    if (!change(entries_, error)) return false;
+    return write(error);
 }
 
 int Catalogue::FindCatalogueEntry(const QString& name) const {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 
 namespace zel {
 
@@ -31,14 +32,21 @@ struct CatalogueEntry {
                                const QString& user, const QString& password);
 };
 
-// The catalogue of knowledge bases, kept in datalink.dat in the home folder.
+// The catalogue of knowledge bases, kept in datalink.dat in the home folder. Several processes may
+// change it at once: every write takes the lock file beside it ("datalink.dat.lock") and replaces the
+// file atomically, readable by its owner only.
 class Catalogue {
 public:
-    // Reads the file; a missing file gives an empty catalogue. A file that cannot be read also gives an
-    // empty catalogue, and a copy of it is kept beside it before the next save replaces it.
+    // Reads the file; a missing file gives an empty catalogue. A file that cannot be read gives an
+    // empty catalogue and false (unreadable() tells); before a write replaces it, it is kept as
+    // "datalink.dat.unreadable.N" with the next free number.
     bool LoadCatalogue(const QString& filePath);
-    // Writes the file (compressed). False when it could not be written.
+    // Writes the entries as they are (compressed). False when it could not be written.
     bool SaveCatalogue();
+    // Under the lock: reads the file again, lets change edit its entries, and writes them when change
+    // returns true. entries() holds the result afterwards. On failure error receives a message (change
+    // may set its own).
+    bool UpdateCatalogue(const std::function<bool(QList<CatalogueEntry>&, QString*)>& change, QString* error = nullptr);
 
     // Index of the entry whose name equals the given one exactly (letter case counts), or -1.
     int FindCatalogueEntry(const QString& name) const;
@@ -46,15 +54,20 @@ public:
     QList<CatalogueEntry>& entries() { return entries_; }
     const QList<CatalogueEntry>& entries() const { return entries_; }
     QString filePath() const { return path_; }
-    QString unreadableCopyPath() const { return path_ + QStringLiteral(".unreadable"); }
+    bool unreadable() const { return unreadable_; }
+    // Where the last unreadable file was kept; empty when none was.
+    QString unreadableCopyPath() const { return unreadableCopy_; }
 
     // The table stream before compression, and its reader.
     static QByteArray serialize(const QList<CatalogueEntry>& entries);
     static bool parse(const QByteArray& table, QList<CatalogueEntry>& out);
 
 private:
+    bool read();
+    bool write(QString* error);
     QList<CatalogueEntry> entries_;
     QString path_;
+    QString unreadableCopy_;
     bool unreadable_ = false;
 };
 

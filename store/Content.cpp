@@ -9,7 +9,6 @@
 #include "platform/Dialect.h"
 #include "shell/Strings.h"
 #include "store/Compression.h"
-#include "store/IndexHooks.h"
 #include "store/Nodes.h"
 #include "store/Sql.h"
 
@@ -53,8 +52,10 @@ QString nameCondition(Database& db) {
 }
 
 // Lookups by name exclude only the recycle bin: an attachment purged on its own stays visible to them
-// until maintenance removes it.
+// until maintenance removes it, but a live one of the same name comes first.
 const QString kNotInBin = QStringLiteral("(hasdelete is null or hasdelete<>'Y')");
+const QString kLiveFirst =
+    QStringLiteral(" order by case when hasdelete is null or hasdelete<>'D' then 0 else 1 end, id");
 
 bool storeContent(Database& db, const QString& nodeId, const QByteArray& compressed) {
     Transaction tx(db);
@@ -68,7 +69,6 @@ bool storeContent(Database& db, const QString& nodeId, const QByteArray& compres
                   {QStringLiteral(":now"), QDateTime::currentDateTime()},
                   {QStringLiteral(":id"), id}}))
         return false;
-    SearchIndexNodesChanged(db, {id});
     return tx.commit();
 }
 
@@ -205,7 +205,7 @@ QByteArray ReadAttachmentByName(Database& db, const QString& nodeId, const QStri
     if (found) *found = false;
     Query q(db,
             QStringLiteral("select document from accessories where infoid=:id and ") + nameCondition(db) +
-                QStringLiteral(" and ") + kNotInBin + QStringLiteral(" order by id"),
+                QStringLiteral(" and ") + kNotInBin + kLiveFirst,
             {{QStringLiteral(":id"), sql::idValue(nodeId)}, {QStringLiteral(":filename"), fileName}});
     if (!q.next()) return missingAttachmentPage();
     if (found) *found = true;
@@ -219,7 +219,10 @@ qint64 ExportAttachmentToFile(Database& db, const QString& nodeId, const QString
     const QByteArray bytes = ReadAttachmentByName(db, nodeId, fileName, &found);
     QFile f(target);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return -1;
-    if (f.write(bytes) != bytes.size()) return -1;
+    // A full disk shows only when the buffer is written out.
+    if (f.write(bytes) != bytes.size() || !f.flush()) return -1;
+    f.close();
+    if (f.error() != QFileDevice::NoError) return -1;
     return found ? qint64(bytes.size()) : 0;
 }
 
@@ -239,7 +242,7 @@ QString ReadAttachmentById(Database& db, QByteArray& stream, const QString& atta
 QString FindAttachmentId(Database& db, const QString& nodeId, const QString& fileName) {
     Query q(db,
             QStringLiteral("select id from accessories where infoid=:id and ") + nameCondition(db) +
-                QStringLiteral(" and ") + kNotInBin + QStringLiteral(" order by id"),
+                QStringLiteral(" and ") + kNotInBin + kLiveFirst,
             {{QStringLiteral(":id"), sql::idValue(nodeId)}, {QStringLiteral(":filename"), fileName}});
     return q.next() ? QString::number(q.integer(0)) : QString();
 }

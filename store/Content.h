@@ -39,7 +39,8 @@ QString SafeAttachmentFileName(const QString& fileName);
 QString SaveAttachmentFromFile(Database& db, const QString& nodeId, const QString& fileReference,
                                const QString& fileName);
 QString SaveAttachmentFromStream(Database& db, const QByteArray& data, const QString& nodeId, const QString& fileName);
-// The bytes of the node's attachment with that name (purged ones included until maintenance), or
+// The bytes of the node's attachment with that name (a live one first, else a purged one until
+// maintenance), or
 // the missing-file page.
 QByteArray ReadAttachmentByName(Database& db, const QString& nodeId, const QString& fileName, bool* found = nullptr);
 // Writes the attachment (or the missing-file page) to targetPath; when targetPath is an existing
@@ -48,6 +49,7 @@ QByteArray ReadAttachmentByName(Database& db, const QString& nodeId, const QStri
 qint64 ExportAttachmentToFile(Database& db, const QString& nodeId, const QString& fileName, const QString& targetPath);
 // The bytes of a live attachment; returns its file name, empty when there is none.
 QString ReadAttachmentById(Database& db, QByteArray& stream, const QString& attachmentId);
+// As ReadAttachmentByName: a live attachment of that name first.
 QString FindAttachmentId(Database& db, const QString& nodeId, const QString& fileName);
 QString GetAttachmentFileName(Database& db, const QString& attachmentId);
 QString GetAttachmentNodeId(Database& db, const QString& attachmentId);

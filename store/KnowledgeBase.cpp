@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace zel {
 
@@ -17,6 +18,9 @@ TMainData& MainData() {
 }
 
 bool TMainData::loadCatalogue() {
+    // Files made with looser modes by older builds are tightened at every start.
+    ensureHomeFolder();
+    secureHomeFolder();
     return catalogue.LoadCatalogue(catalogueFilePath());
 }
 
@@ -53,7 +57,8 @@ OpenResult OpenKnowledgeBase(Database& main, Catalogue& catalogue, const QString
         result.detail = probe.lastError();
         return result;
     }
-    switch (LoginCheck(probe, code, password, loadUser)) {
+    const LoginStatus login = LoginCheck(probe, code, password, loadUser);
+    switch (login) {
     case LoginStatus::Ok:
         result.status = OpenStatus::Ok;
         break;
@@ -65,7 +70,8 @@ OpenResult OpenKnowledgeBase(Database& main, Catalogue& catalogue, const QString
         return result;
     case LoginStatus::DatabaseError:
         result.status = OpenStatus::DatabaseError;
-        result.detail = probe.lastError();
+        // A database without our tables is some other database.
+        result.detail = QStringLiteral("not a knowledge base (%1)").arg(probe.lastError());
         return result;
     }
     if (!silent) {
@@ -94,7 +100,14 @@ bool CreateAccessDatabase(const QString& folder, const QString& fileName, const 
         return false;
     }
     if (!dir.isEmpty() && !dir.endsWith(u'/')) dir += u'/';
-    return createSqliteFile(dir + fileName, error);
+    const QFileInfo folderInfo(dir.isEmpty() ? QStringLiteral(".") : dir);
+    if (!folderInfo.isDir() || !folderInfo.isWritable()) {
+        if (error) *error = QStringLiteral("the folder %1 cannot be written").arg(folderInfo.absoluteFilePath());
+        return false;
+    }
+    const bool ok = createSqliteFile(dir + fileName, error);
+    secureHomeFolder(); // a data folder made just now
+    return ok;
 }
 
 bool CreateServerDatabase(Database& server, const QString& databaseName) {
@@ -129,11 +142,13 @@ bool CreateDefaultKnowledgeBase(Catalogue& catalogue, const QString& adminCode, 
         }
     }
     const QString name = GetString(40406);
-    if (catalogue.FindCatalogueEntry(name) < 0) {
-        catalogue.entries() << CatalogueEntry::make(0, name, folder, file, QString(), QString());
-        return catalogue.SaveCatalogue();
-    }
-    return true;
+    if (catalogue.FindCatalogueEntry(name) >= 0) return true;
+    return catalogue.UpdateCatalogue([&](QList<CatalogueEntry>& entries, QString*) {
+        for (const CatalogueEntry& e : entries)
+            if (e.nameText() == name) return false; // listed meanwhile by another process
+        entries << CatalogueEntry::make(0, name, folder, file, QString(), QString());
+        return true;
+    }) || catalogue.FindCatalogueEntry(name) >= 0;
 }
 
 bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const QString& adminCode,
@@ -156,49 +171,74 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
     QString database = entry.databaseText().trimmed();
     const QString password = entry.passwordText();
     const QString user = entry.userText().trimmed();
-    Database db;
     if (entry.serverType == 0) {
+        // The file goes into the folder given, nowhere else.
+        if (database.contains(u'/') || database.contains(u'\\') || database == QStringLiteral(".") ||
+            database == QStringLiteral(".."))
+            return fail(QStringLiteral("The file name must not contain a folder: %1").arg(database));
         // SQLite files here carry no encryption: accepting a password would promise a protection the
         // file does not have.
         if (!password.isEmpty())
             return fail(QStringLiteral("A file knowledge base cannot be protected by a database password"));
         if (!database.contains(u'.')) database += QStringLiteral(".skm");
-        QString folder = server;
-        if (!folder.endsWith(u'/')) folder += u'/';
-        QString detail;
-        if (!CreateAccessDatabase(folder, database, password, &detail)) return fail(GetString(40708));
-        const bool ok =
-            TryConnect(db, 0, folder, password, user, database) && CreateSchema(db, adminCode.trimmed(), adminPassword);
-        db.close();
-        if (!ok) {
-            QFile::remove(folder + database);
-            QFile::remove(folder + database + QStringLiteral("-wal"));
-            QFile::remove(folder + database + QStringLiteral("-shm"));
-            return fail(GetString(40708));
-        }
-    } else {
-        Database serverConn;
-        if (!TryConnect(serverConn, 1, server, password, user, QString())) return fail(GetString(40714));
-        if (!CreateServerDatabase(serverConn, database)) return fail(GetString(40710));
-        serverConn.close();
-        if (!TryConnect(db, 1, server, password, user, database)) return fail(GetString(40709));
-        if (!CreateSchema(db, adminCode.trimmed(), adminPassword)) return fail(db.lastError());
     }
-    entry.serverName = server.toUtf8();
-    entry.database = database.toUtf8();
-    entry.user = user.toUtf8();
-    catalogue.entries() << entry;
-    if (!catalogue.SaveCatalogue()) {
+    // The name check, the creation and the new entry happen under the catalogue's lock: two programs
+    // creating at once both end up listed, and never under one name.
+    bool createdFile = false;
+    const bool listed = catalogue.UpdateCatalogue(
+        [&](QList<CatalogueEntry>& entries, QString* message) {
+            auto refuse = [&](const QString& msg) {
+                if (message) *message = msg;
+                return false;
+            };
+            for (const CatalogueEntry& e : entries)
+                if (e.nameText() == entry.nameText()) return refuse(GetString(40716).trimmed());
+            Database db;
+            if (entry.serverType == 0) {
+                QString folder = server;
+                if (!folder.endsWith(u'/')) folder += u'/';
+                QString detail;
+                // The message asks whether the file exists; any other reason (a folder that cannot be
+                // written) is named after it.
+                if (!CreateAccessDatabase(folder, database, password, &detail))
+                    return refuse(QFile::exists(folder + database)
+                                      ? GetString(40708)
+                                      : GetString(40708) + QStringLiteral(" (") + detail + u')');
+                createdFile = true;
+                const bool ok = TryConnect(db, 0, folder, password, user, database) &&
+                                CreateSchema(db, adminCode.trimmed(), adminPassword);
+                db.close();
+                if (!ok) {
+                    QFile::remove(folder + database);
+                    QFile::remove(folder + database + QStringLiteral("-wal"));
+                    QFile::remove(folder + database + QStringLiteral("-shm"));
+                    createdFile = false;
+                    return refuse(GetString(40708));
+                }
+            } else {
+                Database serverConn;
+                if (!TryConnect(serverConn, 1, server, password, user, QString())) return refuse(GetString(40714));
+                if (!CreateServerDatabase(serverConn, database)) return refuse(GetString(40710));
+                serverConn.close();
+                if (!TryConnect(db, 1, server, password, user, database)) return refuse(GetString(40709));
+                if (!CreateSchema(db, adminCode.trimmed(), adminPassword)) return refuse(db.lastError());
+            }
+            entry.serverName = server.toUtf8();
+            entry.database = database.toUtf8();
+            entry.user = user.toUtf8();
+            entries << entry;
+            return true;
+        },
+        error);
+    if (!listed && createdFile) {
         // Unlisted, the new file would only block the next attempt with "already exists".
-        catalogue.entries().removeLast();
-        if (entry.serverType == 0) {
-            const QString file = server + (server.endsWith(u'/') ? QString() : QStringLiteral("/")) + database;
-            for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
-                QFile::remove(file + suffix);
-        }
-        return fail(QStringLiteral("cannot write %1").arg(catalogue.filePath()));
+        QString file = server;
+        if (!file.endsWith(u'/')) file += u'/';
+        file += database;
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(file + suffix);
     }
-    return true;
+    return listed;
 }
 
 } // namespace zel

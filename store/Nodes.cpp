@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSet>
+#include <algorithm>
 
 #include "platform/CodePage.h"
 #include "platform/Dialect.h"
@@ -10,7 +11,6 @@
 #include "shell/Strings.h"
 #include "store/Compression.h"
 #include "store/DocumentUnlocks.h"
-#include "store/IndexHooks.h"
 #include "store/PasswordHash.h"
 #include "store/Sql.h"
 #include "store/Users.h"
@@ -180,6 +180,64 @@ ChildPrefixes GetChildPrefixes(Database& db, const QString& parentId) {
             {{QStringLiteral(":id"), t.toLongLong()}});
     if (!q.next()) return {};
     return {q.text(2) + q.text(0) + u'/', q.text(1) + t + u'/'};
+}
+
+bool LockNodeRows(Database& db, QList<qint64> ids, bool exclusive) {
+    // SQLite: the write transaction already holds the whole file.
+    if (db.dialect() == Dialect::Sqlite || ids.isEmpty()) return true;
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (qsizetype at = 0; at < ids.size(); at += sql::kIdChunk) {
+        Params p;
+        const QString list = sql::inList(ids.mid(at, sql::kIdChunk), p);
+        Query q(db,
+                QStringLiteral("select id from info where id in (%1) order by id ").arg(list) +
+                    (exclusive ? QStringLiteral("for update") : QStringLiteral("for share")),
+                p);
+        if (!q.isActive()) return false;
+    }
+    return true;
+}
+
+namespace {
+// "/12/34/" -> 12, 34
+QList<qint64> pathIds(const QString& idPath) {
+    QList<qint64> ids;
+    const auto parts = QStringView(idPath).split(u'/', Qt::SkipEmptyParts);
+    for (const auto& p : parts)
+        ids << p.toLongLong();
+    return ids;
+}
+} // namespace
+
+std::optional<LockedTarget> LockTarget(Database& db, const QString& targetId, const QList<qint64>& extra,
+                                       bool exclusive) {
+    const QString t = targetId.trimmed();
+    if (t.isEmpty()) return std::nullopt;
+    for (int round = 0; round < 32; ++round) {
+        const ChildPrefixes before = GetChildPrefixes(db, t);
+        if (before.path.isEmpty()) return std::nullopt;
+        if (!LockNodeRows(db, extra + pathIds(before.path), exclusive)) return std::nullopt;
+        const ChildPrefixes now = GetChildPrefixes(db, t);
+        if (now.path.isEmpty()) return std::nullopt;
+        // Moved before the lock was had: lock its new way to the root.
+        if (now.path != before.path) continue;
+        LockedTarget r{now, true};
+        const QList<qint64> chain = pathIds(now.path);
+        if (!chain.isEmpty()) {
+            Params p;
+            const QString list = sql::inList(chain, p);
+            bool ok = false;
+            const qint64 live =
+                db.scalar(QStringLiteral("select count(*) from info where id in (%1) and ").arg(list) + sql::live(), p,
+                          &ok)
+                    .toLongLong();
+            if (!ok) return std::nullopt;
+            r.live = live == chain.size();
+        }
+        return r;
+    }
+    return std::nullopt;
 }
 
 QString GetNodeCaption(Database& db, const QString& id) {
@@ -355,13 +413,6 @@ QByteArray StoredContent(const QString& text, qint64* size) {
 
 QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parentId) {
     const QString parent = parentId.trimmed();
-    QString fullpath = QStringLiteral("/"), fullname = QStringLiteral("/");
-    if (parent != kRoot) {
-        const ChildPrefixes pp = GetChildPrefixes(db, parent);
-        if (pp.path.isEmpty()) return {}; // no such parent: never store broken paths
-        fullpath = pp.path;
-        fullname = pp.name;
-    }
     const QString caption = cleanCaption(rec.caption);
     const TuserReg& user = CurrentUser();
     const QString content = rec.content.isEmpty() ? DefaultDocument(rec.placeholder, user.background) : rec.content;
@@ -370,6 +421,15 @@ QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parent
     const QDateTime now = QDateTime::currentDateTime();
     Transaction tx(db);
     if (!tx.ok()) return {};
+    // The parent's paths are read under its lock: a rename or move of it or above it either ends
+    // before (and is seen) or waits for this row (and rewrites it too).
+    const auto target = LockTarget(db, parent, {}, false);
+    if (!target) return {}; // no such parent: never store broken paths
+    if (!target->live) {
+        db.setError(QStringLiteral("the parent %1 is in the recycle bin").arg(parent));
+        return {};
+    }
+    const QString fullpath = target->prefixes.path, fullname = target->prefixes.name;
     // New rows are live as "N" rather than null: moving them to the bin and back then keeps each row's
     // size, so SQLite changes it in place instead of rewriting its content.
     const qint64 id = db.insert(
@@ -389,7 +449,6 @@ QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parent
          {QStringLiteral(":actor"), user.name.isEmpty() ? QVariant() : QVariant(user.name.left(20))},
          {QStringLiteral(":content"), stored}});
     if (id <= 0) return {};
-    SearchIndexNodesChanged(db, {id});
     if (!tx.commit()) return {};
     return QString::number(id);
 }
@@ -400,6 +459,8 @@ bool RenameNode(Database& db, const QString& newCaption, const QString& id) {
     const QString caption = cleanCaption(newCaption);
     Transaction tx(db);
     if (!tx.ok()) return false;
+    // Adds below the node lock it too: they either end before the subtree is rewritten or wait.
+    if (!LockNodeRows(db, {nid}, true)) return false;
     QString fullpath, oldCaption, fullname;
     {
         Query q(db, QStringLiteral("select fullpath,haschild,caption,fullname from info where id=:id"),
@@ -415,8 +476,6 @@ bool RenameNode(Database& db, const QString& newCaption, const QString& id) {
     // The subtree is rewritten whatever haschild says: a stale flag must not leave stale paths behind.
     const QString ownPath = fullpath + QString::number(nid) + u'/';
     if (!rewriteSubtree(db, ownPath, ownPath, fullname + oldCaption + u'/', fullname + caption + u'/')) return false;
-    SearchIndexNodesChanged(db, {nid});
-    SearchIndexSubtreeChanged(db, ownPath);
     return tx.commit();
 }
 
@@ -426,8 +485,14 @@ int MoveNode(Database& db, const QString& newParentId, const QString& id) {
     const QString parent = newParentId.trimmed();
     Transaction tx(db);
     if (!tx.ok()) return 0;
-    const ChildPrefixes target = GetChildPrefixes(db, parent);
-    if (target.path.isEmpty()) return 0;
+    // The node and the target's way to the root are locked before anything is checked: two opposite
+    // moves cannot both see the other's node outside their own subtree.
+    const auto target = LockTarget(db, parent, {nid}, true);
+    if (!target) return 0;
+    if (!target->live) {
+        db.setError(QStringLiteral("the target %1 is in the recycle bin").arg(parent));
+        return 0;
+    }
     QString caption, fullpath, fullname;
     {
         Query q(db,
@@ -441,20 +506,22 @@ int MoveNode(Database& db, const QString& newParentId, const QString& id) {
     }
     const QString oldOwnPath = fullpath + QString::number(nid) + u'/';
     // A node cannot go below itself: its subtree would lose its way to the root.
-    if (parent.toLongLong() == nid || target.path.startsWith(oldOwnPath)) return 0;
+    if (parent.toLongLong() == nid || target->prefixes.path.startsWith(oldOwnPath)) {
+        db.setError(QStringLiteral("the target %1 lies below node %2").arg(parent).arg(nid));
+        return 0;
+    }
+    const ChildPrefixes& to = target->prefixes;
     const int sort = MaxSortNumber(db, parent) + 1;
     if (!db.exec(QStringLiteral("update info set parentnode=:parent,fullpath=:fullpath,fullname=:fullname,"
                                 "sorttype=:sorttype where id=:id"),
                  {{QStringLiteral(":parent"), parent.toLongLong()},
-                  {QStringLiteral(":fullpath"), target.path},
-                  {QStringLiteral(":fullname"), target.name},
+                  {QStringLiteral(":fullpath"), to.path},
+                  {QStringLiteral(":fullname"), to.name},
                   {QStringLiteral(":sorttype"), sort},
                   {QStringLiteral(":id"), nid}}))
         return 0;
-    const QString newOwnPath = target.path + QString::number(nid) + u'/';
-    if (!rewriteSubtree(db, oldOwnPath, newOwnPath, fullname + caption + u'/', target.name + caption + u'/')) return 0;
-    SearchIndexNodesChanged(db, {nid});
-    SearchIndexSubtreeChanged(db, newOwnPath);
+    const QString newOwnPath = to.path + QString::number(nid) + u'/';
+    if (!rewriteSubtree(db, oldOwnPath, newOwnPath, fullname + caption + u'/', to.name + caption + u'/')) return 0;
     return tx.commit() ? sort : 0;
 }
 
@@ -465,12 +532,14 @@ std::optional<CopiedNode> CopyNodeRecord(Database& db, bool copyChildFlag, const
     QString caption;
     {
         Query q(db,
+                // The copy keeps the document password: a copy must not open what the original protects.
                 QStringLiteral("insert into info (hasdelete,parentnode,fullpath,fullname,caption,sorttype,") + h +
-                    QStringLiteral("haszip,filesize,createdate,modifydate,key_word,content) select 'N',cast(:parent as "
-                                   "bigint),cast(:fullpath as varchar),cast(:fullname as varchar),caption,sorttype,") +
+                    QStringLiteral("haszip,filesize,createdate,modifydate,key_word,haspassword,d_password,content) "
+                                   "select 'N',cast(:parent as bigint),cast(:fullpath as varchar),cast(:fullname as "
+                                   "varchar),caption,sorttype,") +
                     h +
-                    QStringLiteral("haszip,filesize,createdate,modifydate,key_word,content from info where id=:source "
-                                   "returning id,caption"),
+                    QStringLiteral("haszip,filesize,createdate,modifydate,key_word,haspassword,d_password,content "
+                                   "from info where id=:source returning id,caption"),
                 {{QStringLiteral(":parent"), sql::idValue(newParentId)},
                  {QStringLiteral(":fullpath"), parentPrefixes.path},
                  {QStringLiteral(":fullname"), parentPrefixes.name},
@@ -497,8 +566,13 @@ QString CopySubtree(Database& db, bool withChildren, const QString& targetId, co
     if (isBlank(targetId) || isBlank(sourceId)) return {};
     Transaction tx(db);
     if (!tx.ok()) return {};
-    const ChildPrefixes target = GetChildPrefixes(db, targetId);
-    if (target.path.isEmpty()) return {};
+    const auto locked = LockTarget(db, targetId, {}, false);
+    if (!locked) return {};
+    if (!locked->live) {
+        db.setError(QStringLiteral("the target %1 is in the recycle bin").arg(targetId.trimmed()));
+        return {};
+    }
+    const ChildPrefixes target = locked->prefixes;
     QString sourceHasChild;
     {
         Query q(db, QStringLiteral("select id,haschild from info where id=:id"),
@@ -554,7 +628,6 @@ QString CopySubtree(Database& db, bool withChildren, const QString& targetId, co
     }
     if (show) progress.end();
     if (!ok) return {};
-    SearchIndexNodesChanged(db, newIds);
     return tx.commit() ? copies[0].id : QString();
 }
 
@@ -565,8 +638,11 @@ bool RefreshHasChild(Database& db, const QString& id) {
                                {{QStringLiteral(":id"), sql::idValue(id)}}, &ok)
                          .toLongLong();
     if (!ok) return false;
-    if (!db.exec(QStringLiteral("update info set haschild=:flag where id=:id"),
-                 {{QStringLiteral(":flag"), sql::yn(n > 0)}, {QStringLiteral(":id"), sql::idValue(id)}}))
+    // Only a changed flag is written: writers adding side by side under one folder then do not all
+    // need its row lock.
+    if (!db.exec(
+            QStringLiteral("update info set haschild=:flag where id=:id and (haschild is null or haschild<>:flag)"),
+            {{QStringLiteral(":flag"), sql::yn(n > 0)}, {QStringLiteral(":id"), sql::idValue(id)}}))
         return false;
     return n > 0;
 }
@@ -608,7 +684,6 @@ bool UpdateNodeProperties(Database& db, const Tinfoproperty& rec, const QString&
                   {QStringLiteral(":id"), sql::idValue(id)}}))
         return false;
     if (!SetMemoText(db, id, rec.memo)) return false;
-    SearchIndexNodesChanged(db, {sql::idValue(id)});
     return tx.commit();
 }
 
@@ -675,6 +750,9 @@ bool CheckDocumentPassword(Database& db, const QString& id, const PasswordPrompt
 bool RebuildPaths(Database& db, const Progress& progress) {
     Transaction tx(db);
     if (!tx.ok()) return false;
+    // Every row is rewritten from the rows read: no writer may change the tree meanwhile (readers may).
+    if (db.dialect() == Dialect::Postgres && !db.exec(QStringLiteral("lock table info in exclusive mode")))
+        return false;
     progress.begin(GetString(41017), CountLiveNodes(db));
     struct Level {
         qint64 parent;
@@ -711,7 +789,6 @@ bool RebuildPaths(Database& db, const Progress& progress) {
         }
     }
     progress.end();
-    SearchIndexSubtreeChanged(db, QStringLiteral("/"));
     return tx.commit();
 }
 

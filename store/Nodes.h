@@ -59,6 +59,21 @@ int MaxSortNumber(Database& db, const QString& parentId);
 bool IsInboxNode(Database& db, const QString& id);
 QString GetMailId(Database& db, const QString& id);
 
+// --- Locks ---------------------------------------------------------------------------------------
+
+// Locks info rows until the transaction ends (PostgreSQL: FOR UPDATE when exclusive, else FOR SHARE,
+// in id order; SQLite: nothing, its write transaction holds the file). Call inside a transaction.
+bool LockNodeRows(Database& db, QList<qint64> ids, bool exclusive);
+struct LockedTarget {
+    ChildPrefixes prefixes; // the target's own paths, read under the lock
+    bool live = false;      // the target and every node above it are live
+};
+// Locks the extra rows and the target's way to the root (the target and every node above it), then
+// reads the target's paths: they hold until the transaction ends. nullopt when there is no such
+// target. The root "0" has no row: only the extra rows are locked.
+std::optional<LockedTarget> LockTarget(Database& db, const QString& targetId, const QList<qint64>& extra,
+                                       bool exclusive);
+
 // --- Counts over live rows -----------------------------------------------------------------------
 
 int CountLiveNodes(Database& db);
@@ -115,7 +130,8 @@ FileListRow ReadFileListColumns(const Query& q);
 
 // --- Changes -------------------------------------------------------------------------------------
 
-// Inserts a node under the parent; returns its id, empty on failure (no such parent included).
+// Inserts a node under the parent; returns its id, empty on failure (no such parent, or a parent in
+// the recycle bin or below a node there).
 QString InsertNode(Database& db, const Tinfoproperty& rec, const QString& parentId);
 // The document a new node gets when no content is given.
 QString DefaultDocument(bool placeholder, const QString& background);
@@ -126,10 +142,12 @@ QByteArray StoredContent(const QString& text, qint64* size = nullptr);
 // Renames a node and rewrites the name paths of its whole subtree, whatever the rows' state.
 bool RenameNode(Database& db, const QString& newCaption, const QString& id);
 // Moves a node with its subtree under a new parent ("0": the root). Returns the node's new sort
-// number, 0 on failure: no such node or parent, or a parent that is the node or lies below it.
+// number, 0 on failure: no such node or parent, a parent that is the node or lies below it, or a
+// parent in the recycle bin (or below a node there).
 int MoveNode(Database& db, const QString& newParentId, const QString& id);
 // Copies a node (and its live subtree with children) under target; returns the copy's id, empty on
-// failure. A cancelled progress undoes the copy.
+// failure (also for a target in the recycle bin). Each copy keeps its document password. A cancelled
+// progress undoes the copy.
 QString CopySubtree(Database& db, bool withChildren, const QString& targetId, const QString& sourceId,
                     const Progress& progress = {});
 struct CopiedNode {

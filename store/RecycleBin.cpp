@@ -1,14 +1,11 @@
 #include "store/RecycleBin.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 #include "platform/Dialect.h"
-#include "platform/SqliteFile.h"
 #include "search/SearchIndex.h"
 #include "shell/Strings.h"
-#include "store/IndexHooks.h"
 #include "store/Sql.h"
+
+#include <QSet>
 
 namespace zel {
 
@@ -26,8 +23,49 @@ bool runForIds(Database& db, const QList<qint64>& ids, const QStringList& statem
     return tx.commit();
 }
 
-bool removeIfExists(const QString& path) {
-    return !QFileInfo::exists(path) || QFile::remove(path);
+// The listed rows that are in the bin, each with every row below it that is not purged yet (in the
+// bin or live: a child restored while its parent stays in the bin goes with the parent).
+QList<qint64> binSubtrees(Database& db, const QList<qint64>& ids, bool* ok) {
+    *ok = false;
+    QList<QString> paths;
+    QList<qint64> out;
+    QSet<qint64> seen;
+    for (qsizetype at = 0; at < ids.size(); at += sql::kIdChunk) {
+        Params p;
+        const QString list = sql::inList(ids.mid(at, sql::kIdChunk), p);
+        Query q(db, QStringLiteral("select id,fullpath from info where hasdelete='Y' and id in (%1)").arg(list), p);
+        if (!q.isActive()) return {};
+        while (q.next()) {
+            const qint64 id = q.integer(0);
+            if (!seen.contains(id)) out << id;
+            seen.insert(id);
+            paths << q.text(1) + QString::number(id) + u'/';
+        }
+    }
+    for (const QString& path : std::as_const(paths)) {
+        Query q(db,
+                QStringLiteral("select id from info where ") + kNotPurged + QStringLiteral(" and ") +
+                    dialect::prefixCondition(db.dialect(), QStringLiteral("fullpath"), QStringLiteral(":pfx")),
+                {{QStringLiteral(":pfx"), dialect::prefixPattern(db.dialect(), path)}});
+        if (!q.isActive()) return {};
+        while (q.next()) {
+            const qint64 id = q.integer(0);
+            if (!seen.contains(id)) out << id;
+            seen.insert(id);
+        }
+    }
+    *ok = true;
+    return out;
+}
+
+// Purges exactly the listed rows with their mail rows and attachments.
+bool purgeRows(Database& db, const QList<qint64>& ids) {
+    for (const QString& s :
+         {QStringLiteral("update accessories set hasdelete='D' where infoid in (%1)"),
+          QStringLiteral("update mail set hasdelete='D' where id in (select mailid from info where id in (%1))"),
+          QStringLiteral("update info set hasdelete='D' where id in (%1)")})
+        if (!sql::execForIds(db, s, ids)) return false;
+    return true;
 }
 
 } // namespace
@@ -36,6 +74,8 @@ bool MoveNodeToBin(Database& db, const QString& id, bool withSubtree) {
     const qint64 nid = id.trimmed().toLongLong();
     Transaction tx(db);
     if (!tx.ok()) return false;
+    // Writers that add below the node or move it wait for this one, and then see it in the bin.
+    if (!LockNodeRows(db, {nid}, true)) return false;
     const QString path = GetChildPath(db, id);
     if (path.isEmpty()) return false;
     if (withSubtree && path != QStringLiteral("/")) {
@@ -103,17 +143,31 @@ QList<qint64> RestoreParents(Database& db, const QList<qint64>& ids) {
 }
 
 bool PurgeNodes(Database& db, const QList<qint64>& ids) {
-    return runForIds(db, ids,
-                     {QStringLiteral("update info set hasdelete='D' where id in (%1)"),
-                      QStringLiteral("update mail set hasdelete='D' where id in (select mailid from info where id in "
-                                     "(%1))"),
-                      QStringLiteral("update accessories set hasdelete='D' where infoid in (%1)")});
+    if (ids.isEmpty()) return true;
+    Transaction tx(db);
+    if (!tx.ok() || !LockNodeRows(db, ids, true)) return false;
+    // Only rows in the bin are purged, each with what lies below it: a live node, or a child left
+    // behind by purging only its folder, would be lost at the next maintenance.
+    bool ok = false;
+    const QList<qint64> rows = binSubtrees(db, ids, &ok);
+    return ok && purgeRows(db, rows) && tx.commit();
 }
 
 bool EmptyRecycleBin(Database& db) {
     Transaction tx(db);
-    return tx.ok() && db.exec(QStringLiteral("update accessories set hasdelete='D' where hasdelete='Y'")) &&
-           db.exec(QStringLiteral("update info set hasdelete='D' where hasdelete='Y'")) &&
+    if (!tx.ok()) return false;
+    QList<qint64> top;
+    {
+        Query q(db, QStringLiteral("select id from info where hasdelete='Y'"));
+        if (!q.isActive()) return false;
+        while (q.next())
+            top << q.integer(0);
+    }
+    bool ok = false;
+    const QList<qint64> rows = binSubtrees(db, top, &ok);
+    // Attachments and mail rows in the bin whose node is not (left by older builds) go too.
+    return ok && purgeRows(db, rows) &&
+           db.exec(QStringLiteral("update accessories set hasdelete='D' where hasdelete='Y'")) &&
            db.exec(QStringLiteral("update mail set hasdelete='D' where hasdelete='Y'")) && tx.commit();
 }
 
@@ -137,56 +191,32 @@ bool PurgeDeleted(Database& db) {
         !db.exec(QStringLiteral("delete from mail where hasdelete='D'")) ||
         !db.exec(QStringLiteral("delete from info where hasdelete='D'")))
         return false;
-    SearchIndexRowsPurged(db);
     return tx.commit();
 }
 
 bool CompactDatabase(Database& main, const Progress& progress) {
-    // Server databases are never compacted; an open transaction would be lost by closing.
-    if (main.dialect() != Dialect::Sqlite || main.transactionDepth() > 0) return false;
-    const QString file = main.filePath();
-    const QString conn = main.connectionString();
-    if (file.isEmpty()) return false;
-    const QString folder = QFileInfo(file).absolutePath() + u'/';
-    const QString temp = folder + QStringLiteral("smtp_cr_0856_ind.mdb");
-    const QString backup = folder + QStringLiteral("smtp_cr_0856_old.mdb");
-
-    main.close();
+    // Compaction cannot run inside a transaction; the caller's open one must not be ended here.
+    if (!main.isOpen() || main.transactionDepth() > 0) return false;
     progress.begin(GetString(40405), 0);
-    auto swap = [&]() -> bool {
-        // A write-ahead log left behind means another connection is still open: swapping the file
-        // under it would lose its changes.
-        const QFileInfo wal(file + QStringLiteral("-wal"));
-        if (wal.exists() && wal.size() > 0) return false;
-        if (!removeIfExists(temp)) return false;
-        if (!sqliteVacuumInto(file, temp)) {
-            QFile::remove(temp);
-            return false;
-        }
-        if (!removeIfExists(backup)) {
-            QFile::remove(temp);
-            return false;
-        }
-        // Empty log files of the old file must not be taken for the new file's.
-        removeIfExists(file + QStringLiteral("-wal"));
-        removeIfExists(file + QStringLiteral("-shm"));
-        if (!QFile::rename(file, backup)) {
-            QFile::remove(temp);
-            return false;
-        }
-        if (!QFile::rename(temp, file)) {
-            // Put the original back under its own name.
-            QFile::rename(backup, file);
-            QFile::remove(temp);
-            return false;
-        }
-        QFile::remove(backup);
-        return true;
-    };
-    const bool swapped = swap();
+    QString error;
+    bool ok = false;
+    if (main.dialect() == Dialect::Sqlite) {
+        // In place: VACUUM takes the file's own write lock, so every other connection keeps working
+        // on the same file, and it is atomic, so a crash leaves the file as it was. Other connections
+        // that keep writing past the busy timeout make it fail without a change.
+        ok = main.backend()->execRaw(QStringLiteral("VACUUM"), error);
+        // Give the space back: the compacted pages went through the log. Readers may hold it; then
+        // it is truncated at a later checkpoint.
+        if (ok) main.backend()->execRaw(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), error);
+    } else {
+        // The server compacts on its own; this only reclaims what purged rows left and refreshes the
+        // planner's statistics.
+        ok = main.backend()->execRaw(QStringLiteral("VACUUM (ANALYZE) info, accessories, mail, userinfo, userbookmark"),
+                                     error);
+    }
+    if (!ok) main.setError(error);
     progress.end();
-    const bool reopened = main.open(conn);
-    return swapped && reopened;
+    return ok;
 }
 
 MaintenanceResult RunMaintenance(Database& db, bool clearDeleted, bool repairPaths, const Progress& progress) {

@@ -23,18 +23,19 @@ bool RestoreNodes(Database& db, const QList<qint64>& ids);
 // After a restore: the parents of the listed nodes are marked as having children. Returns the listed
 // nodes that sit at the top level (the tree adds them under its root).
 QList<qint64> RestoreParents(Database& db, const QList<qint64>& ids);
-// The listed nodes, their mail rows and attachments become purged.
+// The listed nodes that are in the bin become purged, each with every row below it that is not purged
+// yet, and their mail rows and attachments. Listed nodes that are not in the bin are left alone.
 bool PurgeNodes(Database& db, const QList<qint64>& ids);
-// Everything in the bin becomes purged.
+// Everything in the bin becomes purged, with every row below a node in the bin.
 bool EmptyRecycleBin(Database& db);
 int CountBinNodes(Database& db);
 // Every node in the bin, each on its own whatever its parent's state.
 QList<FileListRow> ListBinNodes(Database& db);
 // Removes every purged row for good.
 bool PurgeDeleted(Database& db);
-// SQLite: compacts the file through a temporary copy and swaps it in; the original stays under its own
-// name whenever a step fails. The connection is closed meanwhile and opened again. PostgreSQL: nothing
-// happens and the result is false.
+// SQLite: compacts the file in place (VACUUM), atomically and under the file's own lock, so other
+// connections keep working on it; false, with nothing changed, when they keep it from running.
+// PostgreSQL: VACUUM (ANALYZE) of the knowledge base's main tables. False inside a transaction.
 bool CompactDatabase(Database& main, const Progress& progress = {});
 
 struct MaintenanceResult {

@@ -121,34 +121,90 @@ bool CreateAddressBookTables(Database& db) {
     return createQuietly(db, {&kLinkman, &kLinkgroup, &kMailUserLink});
 }
 
-bool EnsureIndexes(Database& db) {
-    const bool pg = db.dialect() == Dialect::Postgres;
-    const QStringList statements{
+namespace {
+
+struct IndexDef {
+    QString name;
+    QString sql;
+};
+
+QList<IndexDef> indexDefs(Dialect d) {
+    const bool pg = d == Dialect::Postgres;
+    QList<IndexDef> defs{
         // Covers the tree's child listing, so a folder with thousands of children is listed from the
         // index alone, in order, without reading the rows and their content.
-        QStringLiteral("create index if not exists info_children on info (parentnode,sorttype,id,hasdelete,caption,"
-                       "haschild,createdate,modifydate,inbox,mailid,mailtype,mimeid,readtype,fontcolor)"),
-        pg ? QStringLiteral("create index if not exists info_fullpath on info (fullpath varchar_pattern_ops)")
-           : QStringLiteral("create index if not exists info_fullpath on info (fullpath)"),
-        QStringLiteral("create index if not exists info_hasdelete on info (hasdelete)"),
-        // FindNodeByName compares whole name paths without regard to case; SQLite's folding is a
-        // function of ours that the file must not depend on, so only the server gets this index.
-        pg ? QStringLiteral("create index if not exists info_namepath on info (lower(fullname||caption||'/'))")
-           : QString(),
-        QStringLiteral("create index if not exists info_mailid on info (mailid)"),
+        {QStringLiteral("info_children"),
+         QStringLiteral("create index if not exists info_children on info (parentnode,sorttype,id,hasdelete,caption,"
+                        "haschild,createdate,modifydate,inbox,mailid,mailtype,mimeid,readtype,fontcolor)")},
+        {QStringLiteral("info_fullpath"),
+         pg ? QStringLiteral("create index if not exists info_fullpath on info (fullpath varchar_pattern_ops)")
+            : QStringLiteral("create index if not exists info_fullpath on info (fullpath)")},
+        {QStringLiteral("info_hasdelete"),
+         QStringLiteral("create index if not exists info_hasdelete on info (hasdelete)")},
+        {QStringLiteral("info_mailid"), QStringLiteral("create index if not exists info_mailid on info (mailid)")},
         // The search looks up protected documents on every run.
-        QStringLiteral("create index if not exists info_dpassword on info (d_password)"),
-        QStringLiteral("create index if not exists accessories_infoid on accessories (infoid)"),
-        QStringLiteral("create index if not exists userbookmark_code on userbookmark (u_code)"),
+        {QStringLiteral("info_dpassword"),
+         QStringLiteral("create index if not exists info_dpassword on info (d_password)")},
+        {QStringLiteral("accessories_infoid"),
+         QStringLiteral("create index if not exists accessories_infoid on accessories (infoid)")},
+        {QStringLiteral("userbookmark_code"),
+         QStringLiteral("create index if not exists userbookmark_code on userbookmark (u_code)")},
     };
+    // FindNodeByName compares whole name paths without regard to case; SQLite's folding is a
+    // function of ours that the file must not depend on, so only the server gets this index.
+    if (pg)
+        defs << IndexDef{
+            QStringLiteral("info_namepath"),
+            QStringLiteral("create index if not exists info_namepath on info (lower(fullname||caption||'/'))")};
+    return defs;
+}
+
+// Every index of indexDefs exists (read only).
+bool indexesPresent(Database& db) {
+    const QList<IndexDef> defs = indexDefs(db.dialect());
+    Params p;
+    QString list;
+    for (qsizetype i = 0; i < defs.size(); ++i) {
+        const QString name = QStringLiteral(":n%1").arg(i);
+        list += (i ? QStringLiteral(",") : QString()) + name;
+        p.emplace_back(name, defs[i].name);
+    }
+    const QString sql = db.dialect() == Dialect::Sqlite
+                            ? QStringLiteral("select count(*) from sqlite_master where type='index' and name in (%1)")
+                            : QStringLiteral("select count(*) from pg_catalog.pg_indexes where "
+                                             "schemaname=current_schema() and indexname in (%1)");
+    bool ok = false;
+    const qint64 n = db.scalar(sql.arg(list), p, &ok).toLongLong();
+    return ok && n == defs.size();
+}
+
+} // namespace
+
+bool EnsureIndexes(Database& db) {
     // Each index on its own: one that a knowledge base cannot take must not cost it the others.
     bool all = true;
-    for (const QString& s : statements) {
-        if (s.isEmpty()) continue;
+    for (const IndexDef& i : indexDefs(db.dialect())) {
         Transaction tx(db);
-        all = db.exec(s) && tx.commit() && all;
+        all = db.exec(i.sql) && tx.commit() && all;
     }
     return all;
+}
+
+bool SchemaIsCurrent(Database& db) {
+    qint64 outbox = 0, sendbox = 0;
+    {
+        Query q(db, QStringLiteral("select s_version,outbox,sendbox from systeminfo"));
+        if (!q.next() || q.text(0).trimmed().toInt() != kSchemaVersion) return false;
+        outbox = q.integer(1);
+        sendbox = q.integer(2);
+        if (q.next()) return false; // one row only; the upgrade settles more
+    }
+    if (outbox < 1 || sendbox < 1 || outbox == sendbox) return false;
+    bool ok = false;
+    const qint64 live = db.scalar(QStringLiteral("select count(*) from info where id in (:o,:s) and ") + sql::live(),
+                                  {{QStringLiteral(":o"), outbox}, {QStringLiteral(":s"), sendbox}}, &ok)
+                            .toLongLong();
+    return ok && live == 2 && indexesPresent(db);
 }
 
 bool CreateSchema(Database& db, const QString& adminCode, const QString& adminPassword) {
@@ -355,8 +411,22 @@ bool LoadSystemFolders(Database& db) {
 }
 
 bool UpgradeSchema(Database& db, const Progress& progress) {
+    // Most starts find nothing to do: they only read, so they never wait behind another writer.
+    if (db.transactionDepth() == 0 && SchemaIsCurrent(db)) return true;
     Transaction tx(db);
     if (!tx.ok()) return false;
+    // One upgrade at a time: programs started together on a new knowledge base would otherwise each
+    // make the system folders. SQLite's write transaction already excludes the others.
+    if (db.dialect() == Dialect::Postgres &&
+        !db.exec(QStringLiteral("select pg_advisory_xact_lock(:key)"), {{QStringLiteral(":key"), qint64(0x7A656C01)}}))
+        return false;
+    {
+        // Done meanwhile by the one that held the lock. A failed probe must not end the transaction.
+        Transaction probe(db);
+        const bool current = SchemaIsCurrent(db);
+        probe.commit();
+        if (current) return tx.commit();
+    }
     bool needed = true;
     bool hasOutbox = false;
     {

@@ -19,8 +19,12 @@ bool CreateAddressBookTables(Database& db);
 // Indexes that speed up the store; safe to run on every opening.
 bool EnsureIndexes(Database& db);
 
-// Brings an older knowledge base up to date and makes sure the mail system folders exist. Runs in
-// one transaction: on failure nothing is changed and false is returned.
+// Nothing is left for UpgradeSchema to do: current version, both system folders live, every index
+// there. Only reads.
+bool SchemaIsCurrent(Database& db);
+// Brings an older knowledge base up to date and makes sure the mail system folders exist. Writes only
+// when SchemaIsCurrent says there is something to do, then in one transaction: on failure nothing is
+// changed and false is returned.
 bool UpgradeSchema(Database& db, const Progress& progress = {});
 bool UpgradeInfoTable(Database& db, const Progress& progress = {});
 bool UpgradeUserTable(Database& db);

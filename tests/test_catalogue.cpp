@@ -113,6 +113,27 @@ TEST(Catalogue, UnreadableFileIsKeptBeforeTheFirstRewrite) {
     Catalogue back;
     ASSERT_TRUE(back.LoadCatalogue(path));
     EXPECT_EQ(back.entries().size(), 1);
+
+    // A second unreadable file is kept beside the first, never over it.
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("second");
+    f.close();
+    EXPECT_FALSE(cat.LoadCatalogue(path));
+    EXPECT_TRUE(cat.unreadable());
+    ASSERT_TRUE(cat.UpdateCatalogue([](QList<CatalogueEntry>& entries, QString*) {
+        entries << CatalogueEntry::make(0, QStringLiteral("Other"), QStringLiteral("/x"), QStringLiteral("o.skm"), {},
+                                        {});
+        return true;
+    }));
+    EXPECT_EQ(cat.unreadableCopyPath(), path + QStringLiteral(".unreadable.2"));
+    for (const auto& [name, bytes] : {std::pair{QStringLiteral(".unreadable.1"), garbage},
+                                      std::pair{QStringLiteral(".unreadable.2"), QByteArray("second")}}) {
+        QFile kept(path + name);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), bytes);
+    }
+    ASSERT_TRUE(back.LoadCatalogue(path));
+    EXPECT_EQ(back.entries().size(), 1);
 }
 
 TEST(BuildConnectionString, Cases) {

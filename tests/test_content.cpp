@@ -142,6 +142,11 @@ TEST_P(Content, PurgedAttachmentIsHiddenButStillFoundByName) {
     EXPECT_FALSE(IsAttachmentNameTaken(db(), node, QStringLiteral("0"), QStringLiteral("x.txt")));
     const QString fresh = SaveAttachmentFromStream(db(), "new", node, QStringLiteral("x.txt"));
     EXPECT_NE(fresh, id) << "a purged row is not replaced";
+    // The live attachment of the name comes first, for every lookup by name.
+    EXPECT_EQ(FindAttachmentId(db(), node, QStringLiteral("x.txt")), fresh);
+    EXPECT_EQ(ReadAttachmentByName(db(), node, QStringLiteral("X.txt")), QByteArray("new"));
+    EXPECT_EQ(PathUrlToCidUrl(db(), QStringLiteral("link://document/doc/x.txt")),
+              QStringLiteral("link://document/__zel_@cid:/") + fresh);
 }
 
 TEST_P(Content, RenameMoveAndNameClashes) {

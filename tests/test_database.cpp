@@ -121,6 +121,51 @@ TEST_P(DatabaseTest, CaseInsensitiveAndPrefixConditions) {
               2);
 }
 
+// A statement that failed and was not looked at must not let the transaction report success: on the
+// server the whole transaction is gone, and its COMMIT answers "ROLLBACK" without an error.
+TEST_P(DatabaseTest, CommitAfterAnIgnoredFailureIsNotSuccessOnTheServer) {
+    {
+        Transaction tx(db());
+        ASSERT_TRUE(db().exec("insert into t (name) values ('kept?')"));
+        EXPECT_FALSE(db().exec("select * from no_such_table"));
+        if (db().dialect() == Dialect::Postgres) {
+            EXPECT_FALSE(tx.commit());
+            EXPECT_FALSE(db().lastError().isEmpty());
+        } else {
+            EXPECT_TRUE(tx.commit()) << "SQLite undoes only the failed statement";
+        }
+    }
+    EXPECT_EQ(count(), db().dialect() == Dialect::Postgres ? 0 : 1);
+    EXPECT_TRUE(db().exec("select 1")) << "the connection is usable afterwards";
+}
+
+// A transaction the server breaks off for a serialization failure or a deadlock is run again; any
+// other failure ends it at once.
+TEST_P(DatabaseTest, BrokenOffTransactionsAreRunAgain) {
+    if (db().dialect() == Dialect::Sqlite) GTEST_SKIP() << "SQLite serialises writers instead";
+    int runs = 0;
+    const auto failFirst = [&](const char* state) {
+        return [&, state] {
+            ++runs;
+            if (!db().exec("insert into t (name) values ('x')")) return false;
+            if (runs == 1)
+                db().exec(QStringLiteral("do $$ begin raise exception 'broken off' using errcode = '%1'; end $$")
+                              .arg(QString::fromLatin1(state)));
+            return true;
+        };
+    };
+    for (const char* state : {"40001", "40P01"}) {
+        runs = 0;
+        EXPECT_TRUE(runTransaction(db(), failFirst(state))) << state;
+        EXPECT_EQ(runs, 2) << state;
+    }
+    EXPECT_EQ(count(), 2) << "the first attempts left nothing behind";
+    runs = 0;
+    EXPECT_FALSE(runTransaction(db(), failFirst("23505")));
+    EXPECT_EQ(runs, 1) << "other failures are not retried";
+    EXPECT_EQ(count(), 2);
+}
+
 TEST(DatabaseOpen, RefusesWhatItCannotOpen) {
     Database db;
     EXPECT_FALSE(db.open("provider=MsDAORA.1; initial catalog=x; Data source=ora"));

@@ -280,6 +280,57 @@ TEST_P(Nodes, DocumentPasswordAsksOnlyWhenSet) {
     EXPECT_EQ(asked, 0);
 }
 
+// A copy must not open what the original protects: each copied node keeps its password.
+TEST_P(Nodes, CopiesKeepDocumentPasswords) {
+    const QString a = add(QStringLiteral("0"), QStringLiteral("A"));
+    const QString b = add(a, QStringLiteral("B"));
+    const QString t = add(QStringLiteral("0"), QStringLiteral("T"));
+    Tinfoproperty protectedRec;
+    protectedRec.isProtected = true;
+    ASSERT_TRUE(UpdateNodeProperties(db(), protectedRec, a));
+    ASSERT_TRUE(SetDocumentPassword(db(), a, QStringLiteral("pa")));
+    ASSERT_TRUE(SetDocumentPassword(db(), b, QStringLiteral("pb")));
+    const QString alone = CopySubtree(db(), false, t, a);
+    const QString deep = CopySubtree(db(), true, t, b);
+    ASSERT_FALSE(alone.isEmpty());
+    ASSERT_FALSE(deep.isEmpty());
+    ForgetUnlockedDocuments();
+    const struct {
+        QString copy, original, password;
+    } cases[] = {{alone, a, QStringLiteral("pa")}, {deep, b, QStringLiteral("pb")}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(column(QStringLiteral("info"), QStringLiteral("d_password"), c.copy),
+                  column(QStringLiteral("info"), QStringLiteral("d_password"), c.original));
+        EXPECT_EQ(column(QStringLiteral("info"), QStringLiteral("haspassword"), c.copy),
+                  column(QStringLiteral("info"), QStringLiteral("haspassword"), c.original));
+        EXPECT_FALSE(CheckDocumentPassword(db(), c.copy, {})) << "no password given";
+        const QString pw = c.password;
+        EXPECT_TRUE(CheckDocumentPassword(db(), c.copy, [pw](const QString&, const QString&) { return pw; }));
+    }
+    EXPECT_EQ(column(QStringLiteral("info"), QStringLiteral("haspassword"), alone), QStringLiteral("Y"));
+}
+
+// Nothing goes below a node in the recycle bin: it would vanish from the tree when the bin is emptied.
+TEST_P(Nodes, TargetsInTheBinAreRefused) {
+    const QString a = add(QStringLiteral("0"), QStringLiteral("A"));
+    const QString b = add(a, QStringLiteral("B"));
+    const QString d = add(QStringLiteral("0"), QStringLiteral("D"));
+    ASSERT_TRUE(MoveNodeToBin(db(), a, true));
+    ASSERT_TRUE(RestoreNodes(db(), {b.toLongLong()})); // live, but below a node in the bin
+    Tinfoproperty rec;
+    rec.caption = QStringLiteral("x");
+    for (const QString& target : {a, b}) {
+        EXPECT_TRUE(InsertNode(db(), rec, target).isEmpty()) << target.toStdString();
+        EXPECT_EQ(MoveNode(db(), target, d), 0) << target.toStdString();
+        EXPECT_TRUE(CopySubtree(db(), true, target, d).isEmpty()) << target.toStdString();
+    }
+    EXPECT_EQ(column(QStringLiteral("info"), QStringLiteral("parentnode"), d), QStringLiteral("0"));
+    EXPECT_EQ(db().scalar(QStringLiteral("select count(*) from info where caption='x' or parentnode=:b"),
+                          {{QStringLiteral(":b"), b.toLongLong()}})
+                  .toLongLong(),
+              0);
+}
+
 TEST_P(Nodes, FaultInMoveLeavesNoTrace) {
     const QString a = add(QStringLiteral("0"), QStringLiteral("A"));
     const QString b = add(a, QStringLiteral("B"));

@@ -1,6 +1,5 @@
 #include "support/SearchSupport.h"
 
-#include "store/IndexHooks.h"
 #include "store/Nodes.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +43,6 @@ qint64 AddNode(Database& db, qint64 parent, const QString& caption, const QStrin
     if (!keywords.isEmpty()) {
         EXPECT_TRUE(db.exec(QStringLiteral("update info set key_word=:k where id=:id"),
                             {{QStringLiteral(":k"), keywords}, {QStringLiteral(":id"), id.toLongLong()}}));
-        SearchIndexNodesChanged(db, {id.toLongLong()});
     }
     if (parent != 0)
         db.exec(QStringLiteral("update info set haschild='Y' where id=:id"), {{QStringLiteral(":id"), parent}});
@@ -54,7 +52,6 @@ qint64 AddNode(Database& db, qint64 parent, const QString& caption, const QStrin
 void WriteContent(Database& db, qint64 id, const QString& text) {
     EXPECT_TRUE(db.exec(QStringLiteral("update info set content=:c where id=:id"),
                         {{QStringLiteral(":c"), StoredContent(text)}, {QStringLiteral(":id"), id}}));
-    SearchIndexNodesChanged(db, {id});
 }
 
 } // namespace zel::test

@@ -34,10 +34,10 @@ struct SearchRun {
 SearchRun RunSearch(const QString& connectionString, const TSearchCriteria& c,
                     const std::function<void(TSearchEngine&, int number)>& onResult = {});
 
-// Inserts a node through the store and sets its keywords (the hooks see both). Returns its id.
+// Inserts a node through the store and sets its keywords by plain SQL. Returns its id.
 qint64 AddNode(Database& db, qint64 parent, const QString& caption, const QString& content,
                const QString& keywords = {});
-// Replaces a node's content with text in the stored form, as the content writer does, and tells the index.
+// Replaces a node's content with text in the stored form, as the content writer does.
 void WriteContent(Database& db, qint64 id, const QString& text);
 
 } // namespace zel::test
