@@ -1,6 +1,7 @@
 #include "editor/ui/DocumentBinding.h"
 #include "editor/ui/TZelNSHandler.h"
 #include "platform/Paths.h"
+#include "search/ui/TSearchPanel.h"
 #include "shell/Resources.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/SingleInstance.h"
@@ -103,7 +104,8 @@ int main(int argc, char** argv) {
 
     zel::TFrmMain window;
     zel::TTreePanel* tree = zel::AttachKnowledgeTree(window, false);
-    zel::AttachDocuments(window, *tree);
+    zel::TDocumentPane* pane = zel::AttachDocuments(window, *tree);
+    zel::AttachSearch(window, *tree, pane);
     QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
     splash.close();
     window.showAtStart();
