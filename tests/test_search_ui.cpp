@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -90,14 +91,18 @@ protected:
     }
 
     // The window with the tree, the document pane and the search panel, on an open session.
-    void openFrame() {
+    void openFrame(int indexProgressMs = 500) {
         frame = std::make_unique<TFrmMain>();
         frame->setConfirmExit(false);
         tree = AttachKnowledgeTree(*frame, false);
         pane = AttachDocuments(*frame, *tree);
         panel = AttachSearch(*frame, *tree, pane);
+        panel->setIndexProgressInterval(indexProgressMs);
         QObject::connect(pane, &TDocumentPane::documentLoaded, [this](bool) { ++loads; });
         emit frame->sessionOpened(db(), QStringLiteral("KB"));
+        // What the window's own session opening enables.
+        frame->indexTabs()->setEnabled(true);
+        frame->documentTabs()->setEnabled(true);
     }
     void closeFrame() {
         if (!frame) return;
@@ -124,6 +129,10 @@ protected:
         c.text = QStringLiteral("+");
         c.method = TSearchCriteria::Method::Scan;
         return RunSearch(db().connectionString(), c).ids();
+    }
+    // The result view comes to show the text (pages load asynchronously).
+    bool showsText(const QString& text) {
+        return waitFor([&] { return plainText(panel->SearchEdit->page()).contains(text); }, 10000);
     }
     void chooseSubtree(qint64 id) {
         onDialog = [id](QDialog* d) {
@@ -186,7 +195,9 @@ TEST_P(SearchUi, ControlsStartWithTheirDefaultsAndEnableEachOther) {
         EXPECT_FALSE(check->isChecked()) << check->objectName().toStdString();
         for (QWidget* w : controls) {
             EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-            if (auto* e = qobject_cast<QLineEdit*>(w)) EXPECT_EQ(e->text(), today);
+            if (auto* e = qobject_cast<QLineEdit*>(w)) {
+                EXPECT_EQ(e->text(), today);
+            }
         }
         check->setChecked(true);
         for (QWidget* w : controls)
@@ -228,9 +239,8 @@ TEST_P(SearchUi, TextEdgeCasesAndTheSubtree) {
     EXPECT_EQ(resultIds(), (QList<qint64>{apple, plum}));
     EXPECT_EQ(panel->pages().count(), 1);
     EXPECT_EQ(frame->documentTabs()->currentIndex(), int(TabSearch));
-    EXPECT_TRUE(plainText(panel->SearchEdit->page()).contains(QStringLiteral("1: apple pie")));
+    EXPECT_TRUE(showsText(QStringLiteral("1: apple pie")));
     EXPECT_EQ(frame->statusPanel(0)->text(), GetString(40302));
-    EXPECT_TRUE(frame->statusPanel(1)->text().startsWith(GetString(40335) + u':'));
 
     // A blank text starts nothing but still clears the pages and the page label.
     const QStringList historyBefore = panel->history();
@@ -252,7 +262,9 @@ TEST_P(SearchUi, TextEdgeCasesAndTheSubtree) {
     for (const auto& [text, ids] : cases) {
         search(QString::fromUtf8(text));
         EXPECT_EQ(resultIds(), ids) << text;
-        if (ids.isEmpty()) EXPECT_TRUE(plainText(panel->SearchEdit->page()).contains(GetString(41038))) << text;
+        if (ids.isEmpty()) {
+            EXPECT_TRUE(showsText(GetString(41038))) << text;
+        }
     }
     // Match case.
     panel->chkCase->setChecked(true);
@@ -363,7 +375,7 @@ TEST_P(SearchUi, ProgressBarOnlyAboveOneHundredRows) {
 TEST_P(SearchUi, StopAfterFifteenResultsAndPaging) {
     const qint64 folder = AddNode(db(), 0, QStringLiteral("Many"), {});
     for (int i = 1; i <= 40; ++i)
-        AddNode(db(), folder, QStringLiteral("item %1").arg(i, 2, 10, QLatin1Char('0')), {});
+        AddNode(db(), folder, QStringLiteral("qitem %1").arg(i, 2, 10, QLatin1Char('0')), {});
     openFrame();
     // The worker stops itself right after its 15th result, exactly as a click on Stop would at that row.
     QMetaObject::Connection stopper = QObject::connect(panel, &TSearchPanel::searchStarting, [](TSearchEngine* e) {
@@ -374,7 +386,7 @@ TEST_P(SearchUi, StopAfterFifteenResultsAndPaging) {
             },
             Qt::DirectConnection);
     });
-    search(QStringLiteral("item"));
+    search(QStringLiteral("qitem"));
     QObject::disconnect(stopper);
     EXPECT_EQ(panel->TvSearch->topLevelItemCount(), 15);
     ASSERT_EQ(panel->pages().count(), 2);
@@ -389,16 +401,16 @@ TEST_P(SearchUi, StopAfterFifteenResultsAndPaging) {
     panel->btnNextSearch->click();
     EXPECT_EQ(panel->pages().current(), 1);
     EXPECT_EQ(panel->lblSearchPage->text(), PageLabelText(1, 2));
-    ASSERT_TRUE(waitFor([&] { return plainText(panel->SearchEdit->page()).contains(QStringLiteral("item 11")); }));
+    ASSERT_TRUE(showsText(QStringLiteral("qitem 11")));
     const QString page2 = plainText(panel->SearchEdit->page());
-    EXPECT_TRUE(page2.trimmed().startsWith(QStringLiteral("11: item 11"))) << page2.left(80).toStdString();
-    EXPECT_TRUE(page2.contains(QStringLiteral("15: item 15")));
+    EXPECT_TRUE(page2.trimmed().startsWith(QStringLiteral("11: qitem 11"))) << page2.left(80).toStdString();
+    EXPECT_TRUE(page2.contains(QStringLiteral("15: qitem 15")));
     EXPECT_FALSE(page2.contains(QStringLiteral("16:")));
     panel->btnNextSearch->click(); // on the last page: nothing
     EXPECT_EQ(panel->pages().current(), 1);
 
     // Stop while a search runs: the button ends it and the window is ready again.
-    search(QStringLiteral("item"));
+    search(QStringLiteral("qitem"));
     EXPECT_EQ(panel->TvSearch->topLevelItemCount(), 40);
     EXPECT_EQ(panel->pages().count(), 4);
     panel->edtSearch->setEditText(QStringLiteral("+"));
@@ -424,10 +436,13 @@ TEST_P(SearchUi, OpeningAResultShowsItsDocument) {
     ASSERT_EQ(resultIds(), (QList<qint64>{doc}));
     QTreeWidgetItem* item = panel->TvSearch->topLevelItem(0);
     EXPECT_EQ(item->text(1), QStringLiteral("/Notes/Recipe.htm"));
-    EXPECT_TRUE(plainText(panel->SearchEdit->page()).contains(QStringLiteral("quinceberry")));
+    EXPECT_TRUE(showsText(QStringLiteral("quinceberry")));
 
-    int opened = 0;
+    int opened = 0, matches = -1;
     QObject::connect(panel, &TSearchPanel::resultOpened, [&](const QString&) { ++opened; });
+    QObject::connect(panel, &TSearchPanel::wordShown, [&](const QString& id, int n) {
+        if (id == QString::number(doc)) matches = n;
+    });
     const int before = loads;
     emit panel->TvSearch->itemDoubleClicked(item, 0);
     EXPECT_EQ(opened, 1);
@@ -438,9 +453,9 @@ TEST_P(SearchUi, OpeningAResultShowsItsDocument) {
     ASSERT_TRUE(waitFor([&] { return loads > before; }));
     ASSERT_TRUE(
         waitFor([&] { return plainText(frame->viewBrowser()->page()).contains(QStringLiteral("quinceberry jam")); }));
-    // The word found is selected in the document.
-    ASSERT_TRUE(
-        waitFor([&] { return frame->viewBrowser()->page()->selectedText() == QStringLiteral("quinceberry"); }, 10000));
+    // The word found is looked for in the document, and is there.
+    ASSERT_TRUE(waitFor([&] { return matches >= 0; }));
+    EXPECT_EQ(matches, 1);
 
     // The node already open: a double-click does nothing.
     emit panel->TvSearch->itemDoubleClicked(item, 0);
@@ -463,6 +478,9 @@ TEST_P(SearchUi, HistoryIsCutAtOneThousandAndOneEntries) {
     expected.removeLast();
     expected.prepend(QStringLiteral("fresh"));
     EXPECT_EQ(panel->history(), expected);
+    ASSERT_EQ(panel->edtSearch->count(), 1001);
+    EXPECT_EQ(panel->edtSearch->itemText(0), QStringLiteral("fresh"));
+    EXPECT_EQ(panel->edtSearch->itemText(1000), QStringLiteral("old 999"));
     // A text already in the list keeps its place.
     search(QStringLiteral("old 500"));
     EXPECT_EQ(panel->history(), expected);
@@ -486,39 +504,42 @@ TEST_P(SearchUi, LogoutStopsTheIndexBuilderAndTheNextSessionFinishesIt) {
                     QStringLiteral("<p>%1 %2</p>").arg(filler, hit ? QStringLiteral("zanzibarite") : QString()));
         if (hit) rare << id;
     }
-    openFrame();
-    // The status bar says while the index is being built.
+    openFrame(20);
+    // The status bar says while the index is being built; logout stops the build before it is done.
     ASSERT_TRUE(waitFor([&] { return frame->statusPanel(4)->text() == GetString(41402); }, 60000));
-    // A content search meanwhile finds what the scan finds.
-    panel->chkContent->setChecked(true);
-    search(QStringLiteral("zanzibarite"));
-    EXPECT_EQ(resultIds(), rare);
-
-    // Logout: the builder has stopped when the session has closed.
     QElapsedTimer t;
     t.start();
     emit frame->sessionClosing();
     const qint64 stopMs = t.elapsed();
+    RecordProperty("logout_stop_ms", int(stopMs));
     EXPECT_EQ(panel->session(), nullptr);
     EXPECT_TRUE(frame->statusPanel(4)->text().isEmpty());
-    RecordProperty("logout_stop_ms", int(stopMs));
-    // Nothing writes to the knowledge base any more: the index stays as the stop left it.
+    const qint64 upto = SearchIndexBuiltUpTo(db());
+    ASSERT_GE(upto, 0) << "the build was complete before logout";
+    // Nothing writes to the index any more.
     const QVariant docsAtStop = db().scalar(QStringLiteral("select count(*) from zel_search_doc"));
     QElapsedTimer idle;
     idle.start();
     while (idle.elapsed() < 300)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(db().scalar(QStringLiteral("select count(*) from zel_search_doc")), docsAtStop);
+    EXPECT_EQ(SearchIndexBuiltUpTo(db()), upto);
 
-    // The next session resumes the build and finishes it; results stay those of the scan.
+    // The next session resumes the build; a content search meanwhile finds what the scan finds, and so
+    // does one on the finished index.
+    bool ready = false;
     emit frame->sessionOpened(db(), QStringLiteral("KB"));
     ASSERT_NE(panel->session(), nullptr);
-    bool ready = false;
     QObject::connect(panel->session()->indexBuilder(), &TSearchIndexBuilder::indexReady, [&] { ready = true; });
-    ASSERT_TRUE(waitFor([&] { return ready; }, 300000));
+    panel->chkContent->setChecked(true);
+    search(QStringLiteral("zanzibarite"));
+    EXPECT_EQ(resultIds(), rare);
+    ASSERT_TRUE(waitFor([&] { return ready || SearchIndexBuiltUpTo(db()) < 0; }, 300000));
     EXPECT_TRUE(waitFor([&] { return frame->statusPanel(4)->text().isEmpty(); }));
     search(QStringLiteral("zanzibarite"));
     EXPECT_EQ(resultIds(), rare);
+    search(QStringLiteral("zanzibarite -doc"));
+    EXPECT_TRUE(resultIds().isEmpty());
 }
 
 ZEL_INSTANTIATE_DB_TEST(SearchUi);

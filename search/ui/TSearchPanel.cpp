@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWebEngineFindTextResult>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -119,7 +121,8 @@ TSearchPanel::TSearchPanel(TFrmMain& frame, TTreePanel& tree, TDocumentPane* pan
     frame.statusBar()->addPermanentWidget(SearchBar);
     captions_.apply();
     nameUncaptioned();
-    edtSearch->addItems(ReadSearchHistory(historyPath_));
+    history_ = ReadSearchHistory(historyPath_);
+    edtSearch->addItems(history_);
     edtSearch->setCurrentIndex(-1);
     updatePageLabel();
     updateEnabling();
@@ -154,7 +157,9 @@ TSearchPanel* AttachSearch(TFrmMain& frame, TTreePanel& tree, TDocumentPane* pan
 }
 
 TSearchPanel::~TSearchPanel() {
-    closeSession();
+    // The window's widgets may be gone by now: only the workers and the file.
+    if (session_) session_->stopAll();
+    session_.reset();
     writeHistory();
 }
 
@@ -335,6 +340,7 @@ void TSearchPanel::openSession(Database& db) {
     db_ = &db;
     session_ = std::make_unique<TSearchSession>(db.connectionString());
     connect(session_->indexBuilder(), &TSearchIndexBuilder::buildingChanged, this, &TSearchPanel::onBuildingChanged);
+    session_->indexBuilder()->setProgressInterval(indexProgressMs_);
     session_->startIndexBuilder();
 }
 
@@ -354,20 +360,14 @@ void TSearchPanel::closeSession() {
 
 void TSearchPanel::setHistoryPath(const QString& path) {
     historyPath_ = path;
+    history_ = ReadSearchHistory(path);
     edtSearch->clear();
-    edtSearch->addItems(ReadSearchHistory(path));
+    edtSearch->addItems(history_);
     edtSearch->setCurrentIndex(-1);
 }
 
-QStringList TSearchPanel::history() const {
-    QStringList items;
-    for (int i = 0; i < edtSearch->count(); ++i)
-        items << edtSearch->itemText(i);
-    return items;
-}
-
 bool TSearchPanel::writeHistory() const {
-    return !historyPath_.isEmpty() && WriteSearchHistory(historyPath_, history());
+    return !historyPath_.isEmpty() && WriteSearchHistory(historyPath_, history_);
 }
 
 QDate TSearchPanel::dateOf(const QLineEdit* edit) {
@@ -397,8 +397,8 @@ void TSearchPanel::SerachAllText() {
     started_.start();
     frame_.statusPanel(0)->setText(GetString(40337));
     frame_.statusPanel(1)->setText(GetString(40335) + u':');
-    QStringList items = history();
-    if (!items.contains(text)) {
+    if (!history_.contains(text)) {
+        AddToSearchHistory(history_, text);
         if (edtSearch->count() > 1000) edtSearch->removeItem(edtSearch->count() - 1);
         edtSearch->insertItem(0, text);
     }
@@ -563,17 +563,21 @@ void TSearchPanel::openResult(const QString& id, const QString& address) {
     if (!opened) return;
     frame_.documentTabs()->setCurrentIndex(TabNormal);
     const QString word = firstWord();
+    QWebEngineView* viewer = frame_.viewBrowser();
+    auto find = [this, viewer, id, word] {
+        viewer->findText(word, {},
+                         [this, id](const QWebEngineFindTextResult& r) { emit wordShown(id, r.numberOfMatches()); });
+    };
     if (!word.isEmpty()) {
-        QWebEngineView* viewer = frame_.viewBrowser();
         if (pane_) {
             // The word is looked for once the document is in the viewer.
             auto* once = new QObject(this);
-            connect(pane_, &TDocumentPane::documentLoaded, once, [viewer, word, once](bool) {
-                viewer->findText(word);
+            connect(pane_, &TDocumentPane::documentLoaded, once, [find, once](bool) {
+                find();
                 once->deleteLater();
             });
         } else {
-            viewer->findText(word);
+            find();
         }
     }
     emit resultOpened(id);

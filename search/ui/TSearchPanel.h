@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "search/TSearchEngine.h"
 #include "search/TSearchPages.h"
 #include "shell/ui/Captions.h"
 
@@ -26,7 +27,6 @@ namespace zel {
 class Database;
 class TDocumentPane;
 class TFrmMain;
-class TSearchEngine;
 class TSearchSession;
 class TTreePanel;
 
@@ -59,12 +59,15 @@ public:
     // Logout, a new login or exit: every search and the index build end before the connection goes.
     void closeSession();
     TSearchSession* session() const { return session_.get(); }
+    // How often the index builder of the next session reports while it builds (status bar).
+    void setIndexProgressInterval(int ms) { indexProgressMs_ = ms; }
     bool searching() const { return running_ != nullptr; }
 
     // The history file (SearchList.dat of the home folder unless set).
     void setHistoryPath(const QString& path);
     bool writeHistory() const;
-    QStringList history() const;
+    // The history as the drop-down of edtSearch lists it.
+    QStringList history() const { return history_; }
 
     const TSearchPages& pages() const { return pages_; }
 
@@ -102,6 +105,8 @@ signals:
     void searchStarting(zel::TSearchEngine* engine);
     // A result's document was asked to open (after the tree accepted it).
     void resultOpened(const QString& id);
+    // The searched word was looked for in the opened result's document: how often it is there.
+    void wordShown(const QString& id, int matches);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -139,8 +144,10 @@ private:
     QString lastText_;
     bool lastMatchCase_ = false;
     QString historyPath_;
+    QStringList history_;
     QString findAfterLoad_;
     bool checkingDate_ = false;
+    int indexProgressMs_ = 500;
     Captions captions_;
 };
 
