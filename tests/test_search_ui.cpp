@@ -130,9 +130,11 @@ protected:
         c.method = TSearchCriteria::Method::Scan;
         return RunSearch(db().connectionString(), c).ids();
     }
-    // The result view comes to show the text (pages load asynchronously).
+    // The result view comes to show the text once the last page written has loaded (the panel writes
+    // pages faster than they load).
     bool showsText(const QString& text) {
-        return waitFor([&] { return plainText(panel->SearchEdit->page()).contains(text); }, 10000);
+        QWebEnginePage* page = panel->SearchEdit->page();
+        return waitFor([&] { return !page->isLoading() && plainText(page).contains(text); }, 10000);
     }
     void chooseSubtree(qint64 id) {
         onDialog = [id](QDialog* d) {
