@@ -134,7 +134,19 @@ int main(int argc, char** argv) {
             QElapsedTimer t;
             t.start();
             emit panel->edtSearch->lineEdit()->returnPressed();
-            waitFor([&] { return shown || (!panel->searching() && panel->pages().count() == 0); }, 600000);
+            if (!waitFor([&] { return shown || (!panel->searching() && panel->pages().count() == 0); }, 120000))
+                out(QStringLiteral("no first page after 2 minutes: searching %1, pages %2, results %3")
+                        .arg(panel->searching())
+                        .arg(panel->pages().count())
+                        .arg(panel->TvSearch->topLevelItemCount()));
+            if (!shown) {
+                bool got = false;
+                page->toPlainText([&](const QString& text) {
+                    out(QStringLiteral("the result view shows: ") + text.left(120).simplified());
+                    got = true;
+                });
+                waitFor([&] { return got; }, 10000);
+            }
             firstPage << (shown ? t.elapsed() : -1);
             waitFor([&] { return !panel->searching(); }, 600000);
             total << t.elapsed();
