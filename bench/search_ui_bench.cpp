@@ -117,15 +117,18 @@ int main(int argc, char** argv) {
         {"rare word, content", QStringLiteral("quixotry"), true},
         {"word in every document, content", QStringLiteral("the"), true},
     };
+    // Answers of the view may come after their round: they write to variables that outlive the rounds.
+    bool shown = false, empty = false;
+    int asked = 0, answered = 0;
     for (const Case& c : cases) {
         QList<qint64> firstPage, total, stalls;
         for (int r = 0; r < rounds; ++r) {
             panel->chkContent->setChecked(c.content);
             panel->edtSearch->setEditText(c.text);
-            bool shown = false;
+            shown = false;
             // The result view is asked for its text while the search runs; the first answer with a
             // numbered entry is the first page on show.
-            int asked = 0, answered = 0;
+            asked = answered = 0;
             auto ask = [&] {
                 if (shown || asked > answered) return;
                 ++asked;
@@ -136,7 +139,7 @@ int main(int argc, char** argv) {
             };
             // Start from an empty view, so an answer cannot come from the page of the round before.
             page->setHtml(QString());
-            bool empty = false;
+            empty = false;
             waitFor(
                 [&] {
                     page->toPlainText([&](const QString& text) { empty = text.trimmed().isEmpty(); });
