@@ -2,6 +2,7 @@
 #include "editor/ui/TEditCommands.h"
 #include "editor/ui/TZelNSHandler.h"
 #include "platform/Paths.h"
+#include "search/ui/TSearchPanel.h"
 #include "shell/Resources.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/SingleInstance.h"
@@ -106,6 +107,7 @@ int main(int argc, char** argv) {
     zel::TTreePanel* tree = zel::AttachKnowledgeTree(window, false);
     zel::TDocumentPane* pane = zel::AttachDocuments(window, *tree);
     zel::AttachEditCommands(window, pane, tree);
+    zel::AttachSearch(window, *tree, pane);
     QObject::connect(&instance, &zel::SingleInstance::restoreRequested, &window, &zel::TFrmMain::WMRestApp);
     splash.close();
     window.showAtStart();
