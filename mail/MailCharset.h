@@ -15,6 +15,8 @@ QString decodeUnlabelled(const QByteArray& bytes);
 // True when the bytes hold at least one multi-byte UTF-8 sequence (two to four bytes, no overlong
 // forms or surrogates) and every byte of 0x80 and above belongs to such a sequence.
 bool LooksLikeUtf8(const QByteArray& bytes);
+// The value of a hexadecimal digit, -1 for any other character (quoted-printable, encoded words, %XX).
+int HexDigitValue(char c);
 // True when the bytes are valid UTF-8 (pure ASCII included).
 bool IsValidUtf8(const QByteArray& bytes);
 

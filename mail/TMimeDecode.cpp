@@ -43,19 +43,12 @@ bool isHeaderName(QByteArrayView name) {
     return true;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 QByteArray percentDecode(QByteArrayView v) {
     QByteArray out;
     out.reserve(v.size());
     for (qsizetype i = 0; i < v.size(); ++i) {
-        if (v[i] == '%' && i + 2 < v.size() && hexValue(v[i + 1]) >= 0 && hexValue(v[i + 2]) >= 0) {
-            out += char(hexValue(v[i + 1]) * 16 + hexValue(v[i + 2]));
+        if (v[i] == '%' && i + 2 < v.size() && HexDigitValue(v[i + 1]) >= 0 && HexDigitValue(v[i + 2]) >= 0) {
+            out += char(HexDigitValue(v[i + 1]) * 16 + HexDigitValue(v[i + 2]));
             i += 2;
         } else {
             out += v[i];
@@ -362,8 +355,8 @@ QByteArray TMimeDecode::decodeQuotedPrintable(QByteArrayView data) {
         }
         for (qsizetype i = l.begin; i < end; ++i) {
             const char c = data[i];
-            if (c == '=' && i + 2 < end && hexValue(data[i + 1]) >= 0 && hexValue(data[i + 2]) >= 0) {
-                out += char(hexValue(data[i + 1]) * 16 + hexValue(data[i + 2]));
+            if (c == '=' && i + 2 < end && HexDigitValue(data[i + 1]) >= 0 && HexDigitValue(data[i + 2]) >= 0) {
+                out += char(HexDigitValue(data[i + 1]) * 16 + HexDigitValue(data[i + 2]));
                 i += 2;
             } else {
                 out += c;

@@ -208,13 +208,7 @@ bool NewKnowledgeBase(Catalogue& catalogue, const CatalogueEntry& input, const Q
                 const bool ok = TryConnect(db, 0, folder, password, user, database) &&
                                 CreateSchema(db, adminCode.trimmed(), adminPassword);
                 db.close();
-                if (!ok) {
-                    QFile::remove(folder + database);
-                    QFile::remove(folder + database + QStringLiteral("-wal"));
-                    QFile::remove(folder + database + QStringLiteral("-shm"));
-                    createdFile = false;
-                    return refuse(GetString(40708));
-                }
+                if (!ok) return refuse(GetString(40708)); // the file is removed below
             } else {
                 Database serverConn;
                 if (!TryConnect(serverConn, 1, server, password, user, QString())) return refuse(GetString(40714));

@@ -354,23 +354,12 @@ void TFileList::restoreRows() {
 void TFileList::markRows(bool read) {
     if (!db_ || binShown()) return;
     const QList<QTreeWidgetItem*> rows = selectedRows();
-    std::unique_ptr<TFrmWait> wait;
-    if (rows.size() > 2) {
-        wait = std::make_unique<TFrmWait>(this);
-        wait->setText(GetString(41050));
-        wait->setMaximum(int(rows.size()));
-        wait->show();
-    }
-    for (qsizetype i = rows.size() - 1; i >= 0; --i) {
-        const QString id = rowId(rows[i]);
-        if (SetReadMark(*db_, id, read)) {
-            setRowRead(id, read);
-            if (panel_)
-                if (QTreeWidgetItem* item = panel_->tree()->findItem(id)) panel_->tree()->setItemRead(item, read);
-        }
-        if (wait) wait->advance(1);
-        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
+    forEachRow(rows, [&](const QString& id) {
+        if (!SetReadMark(*db_, id, read)) return;
+        setRowRead(id, read);
+        if (panel_)
+            if (QTreeWidgetItem* item = panel_->tree()->findItem(id)) panel_->tree()->setItemRead(item, read);
+    });
 }
 
 void TFileList::colourRows() {
@@ -381,6 +370,16 @@ void TFileList::colourRows() {
     const std::optional<QColor> c = Ask().colour(this, focused->foreground(0).color());
     if (!c) return;
     const qint64 stored = ColorToStored(*c);
+    forEachRow(rows, [&](const QString& id) {
+        if (!SetFontColor(*db_, id, stored)) return;
+        setRowColour(id, stored);
+        if (panel_)
+            if (QTreeWidgetItem* item = panel_->tree()->findItem(id)) panel_->tree()->setItemColour(item, stored);
+    });
+}
+
+void TFileList::forEachRow(const QList<QTreeWidgetItem*>& rows, const std::function<void(const QString&)>& change) {
+    // More than two rows take long enough on a server to show the wait window.
     std::unique_ptr<TFrmWait> wait;
     if (rows.size() > 2) {
         wait = std::make_unique<TFrmWait>(this);
@@ -389,12 +388,7 @@ void TFileList::colourRows() {
         wait->show();
     }
     for (qsizetype i = rows.size() - 1; i >= 0; --i) {
-        const QString id = rowId(rows[i]);
-        if (SetFontColor(*db_, id, stored)) {
-            setRowColour(id, stored);
-            if (panel_)
-                if (QTreeWidgetItem* item = panel_->tree()->findItem(id)) panel_->tree()->setItemColour(item, stored);
-        }
+        change(rowId(rows[i]));
         if (wait) wait->advance(1);
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }

@@ -2,6 +2,8 @@
 
 #include <QTreeWidget>
 
+#include <functional>
+
 #include "store/Nodes.h"
 #include "tree/TreeRules.h"
 
@@ -87,6 +89,8 @@ protected:
 private:
     QTreeWidgetItem* makeRow(const FileListRow& r) const;
     QList<QTreeWidgetItem*> selectedRows() const;
+    // Calls `change` with the id of each row, last first, under the wait window for more than two rows.
+    void forEachRow(const QList<QTreeWidgetItem*>& rows, const std::function<void(const QString&)>& change);
     void afterRowsChanged(int remaining);
     bool moveOne(QTreeWidgetItem* row, QTreeWidgetItem* target);
 
