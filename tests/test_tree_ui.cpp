@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,8 +21,10 @@
 
 #include "StoreFixture.h"
 #include "platform/Paths.h"
+#include "shell/Resources.h"
 #include "shell/RuntimeSettings.h"
 #include "shell/Strings.h"
+#include "shell/TcnResourceManager.h"
 #include "shell/ui/TFrmMain.h"
 #include "shell/ui/TfrmUserSet.h"
 #include "store/Catalogue.h"
@@ -1094,6 +1097,28 @@ TEST_P(TreeInFrame, SessionCommandsAndTheNormalView) {
     emit frame.sessionClosing();
     EXPECT_EQ(tv->topLevelItemCount(), 0);
     EXPECT_FALSE(child->isEnabled());
+}
+
+// A language change relabels what the tree owns, not only the window's commands.
+TEST_P(TreeInFrame, LanguageChangeRelabelsTheTree) {
+    TFrmMain frame;
+    frame.setConfirmExit(false);
+    TTreePanel* panel = AttachKnowledgeTree(frame);
+    emit frame.sessionOpened(db(), QStringLiteral("KB"));
+    const QStringList files = ResourceManager().languageFiles();
+    const int german = int(files.indexOf(QDir(programDirectory()).filePath(QStringLiteral("language/german.lng"))));
+    const int english = int(files.indexOf(QDir(programDirectory()).filePath(QStringLiteral("language/english.lng"))));
+    ASSERT_GE(german, 0);
+    ASSERT_GE(english, 0);
+    frame.changeLanguage(german);
+    EXPECT_EQ(panel->tree()->binItem()->text(0), QStringLiteral("Papierkorb"));
+    EXPECT_EQ(panel->tree()->accessibleName(), QStringLiteral("Inhalt"));
+    EXPECT_EQ(panel->fileList()->headerItem()->text(0), QStringLiteral("Dateiname"));
+    EXPECT_EQ(panel->action(TreeCommand::Open)->text(), GetString(46164).remove(u'&'));
+    EXPECT_NE(panel->action(TreeCommand::Open)->text(), QStringLiteral("Open"));
+    frame.changeLanguage(english);
+    EXPECT_EQ(panel->tree()->binItem()->text(0), GetString(41036));
+    emit frame.sessionClosing();
 }
 
 ZEL_INSTANTIATE_DB_TEST(TreeInFrame);

@@ -78,10 +78,7 @@ TFileList::TFileList(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(QStringLiteral("lvaddfile"));
     setAccessibleName(QStringLiteral("Filelist"));
     setColumnCount(ColumnCount);
-    QStringList labels;
-    for (const ColumnSpec& c : kColumns)
-        labels << GetString(c.ident);
-    setHeaderLabels(labels);
+    applyLanguage();
     for (int c = 0; c < ColumnCount; ++c) {
         setColumnWidth(c, kColumns[c].width);
         if (isNumberColumn(c)) headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
@@ -349,6 +346,13 @@ void TFileList::restoreRows() {
     if (panel_) panel_->tree()->refreshBin();
     emit statusText(GetString(40206) + u' ' + QString::number(topLevelItemCount()));
     if (panel_) panel_->recomputeStates();
+}
+
+void TFileList::applyLanguage() {
+    QStringList labels;
+    for (const ColumnSpec& c : kColumns)
+        labels << GetString(c.ident);
+    setHeaderLabels(labels);
 }
 
 void TFileList::markRows(bool read) {

@@ -40,6 +40,8 @@ public:
 
     // Reads the rows of a node ("-1": the recycle bin) and chooses the normal or the mail columns.
     void fill(const QString& nodeId);
+    // Column captions in the language now in force.
+    void applyLanguage();
     void clearRows();
     QString shownId() const { return shownId_; }
     bool isShown() const { return !shownId_.isEmpty(); }

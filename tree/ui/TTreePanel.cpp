@@ -162,6 +162,15 @@ void TTreePanel::setPropertyPanel(TPropertyPanel* panel) {
     if (panel) panel->setDatabase(db_);
 }
 
+void TTreePanel::applyLanguage() {
+    for (const CommandText& t : kCommandTexts)
+        if (QAction* a = actions_[int(t.command)]; a && a->parent() == this) a->setText(caption(t.ident));
+    for (int i = 0; i < 8; ++i)
+        if (sortActions_[i] && sortActions_[i]->parent() == this) sortActions_[i]->setText(caption(kSortTexts[i]));
+    tv_->applyLanguage();
+    if (fileList_) fileList_->applyLanguage();
+}
+
 void TTreePanel::bindAction(TreeCommand c, QAction* a) {
     QAction* old = actions_[int(c)];
     if (old && old != a) {

@@ -69,6 +69,9 @@ public:
     // The tree items of restored nodes: parents shown expanded are read again, top-level ones added.
     void nodesRestored(const QList<qint64>& ids, const QList<qint64>& topLevel);
     void recomputeStates();
+    // Relabels what the panel owns (its own actions, the bin item, the file list's columns) after a
+    // language change; actions bound to the window's commands are relabelled by the window.
+    void applyLanguage();
     bool fileListActive() const;
 
     // Runs a store change. One that touches at least longOperationRows() nodes runs on a thread of its

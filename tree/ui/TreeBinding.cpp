@@ -152,6 +152,7 @@ TTreePanel* AttachKnowledgeTree(TFrmMain& frame, bool showStoredPage) {
         compact->setEnabled(frame.sessionOpen());
     }
 
+    QObject::connect(&frame, &TFrmMain::languageChanged, panel, &TTreePanel::applyLanguage);
     QObject::connect(&frame, &TFrmMain::sessionOpened, panel, [panel, &frame](Database& db, const QString& name) {
         panel->openSession(&db, name);
         if (QAction* compact = frame.command(QStringLiteral("btnCompactAndRepair"))) compact->setEnabled(true);

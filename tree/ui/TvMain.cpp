@@ -193,6 +193,11 @@ QTreeWidgetItem* TvMain::makeBinItem() const {
     return item;
 }
 
+void TvMain::applyLanguage() {
+    setAccessibleName(GetString(40201));
+    if (QTreeWidgetItem* bin = binItem()) bin->setText(ColCaption, GetString(41036));
+}
+
 QTreeWidgetItem* TvMain::binItem() const {
     QTreeWidgetItem* root = rootItem();
     if (!root) return nullptr;

@@ -37,6 +37,8 @@ public:
 
     QTreeWidgetItem* rootItem() const { return topLevelItemCount() ? topLevelItem(0) : nullptr; }
     QTreeWidgetItem* binItem() const;
+    // The accessible name and the bin item's caption in the language now in force.
+    void applyLanguage();
     // The first loaded item with that id.
     QTreeWidgetItem* findItem(const QString& id) const;
     // Expands the path to the node and focuses and selects its item.
